@@ -1,0 +1,46 @@
+# GoogleTest from Debian's sources, built with whichever toolchain this build uses, and one function that
+# registers a test executable with CTest. Windows-side tests run under Wine (the cross-compiling emulator),
+# in the build tree's own prefix, after the prefix fixture has prepared it.
+
+set(LUMIVANCE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest/GMock sources (Debian: googletest)")
+
+if(LUMIVANCE_BUILD_TESTS)
+  if(NOT EXISTS "${LUMIVANCE_GTEST_SOURCE_DIR}/CMakeLists.txt")
+    message(FATAL_ERROR "GoogleTest sources not found at ${LUMIVANCE_GTEST_SOURCE_DIR}: run scripts/install-deps")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory("${LUMIVANCE_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
+  include(GoogleTest)
+  enable_testing()
+endif()
+
+# lumivance_add_gtest(<name> SOURCES <src>... [LIBS <lib>...] [DISPLAY] [DOWNLOAD_HOST <args>...]
+#                     [ENVIRONMENT <VAR=value>...] [TIMEOUT <seconds>] [RUN_SERIAL])
+# DISPLAY: the test shows windows; the runner gives it its own Xvfb and the test fails without one.
+# DOWNLOAD_HOST: the runner starts tools/download_host.py with these arguments around the test and stops it
+# afterwards, whatever happens; the test finds the ports and request log in its environment.
+function(lumivance_add_gtest name)
+  cmake_parse_arguments(T "DISPLAY;RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;DOWNLOAD_HOST" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  gtest_add_tests(TARGET ${name} TEST_LIST added)
+
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(env ${T_ENVIRONMENT})
+  if(WIN32)
+    list(APPEND env "LUMIVANCE_NEEDS_DISPLAY=$<IF:$<BOOL:${T_DISPLAY}>,1,0>")
+    if(T_DOWNLOAD_HOST)
+      list(JOIN T_DOWNLOAD_HOST " " host_args)
+      list(APPEND env "LUMIVANCE_WITH_DOWNLOAD_HOST=${host_args}")
+    endif()
+    set_tests_properties(${added} PROPERTIES FIXTURES_REQUIRED wineprefix LABELS wine)
+  endif()
+  set_tests_properties(${added} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  if(T_RUN_SERIAL)
+    set_tests_properties(${added} PROPERTIES RUN_SERIAL TRUE)
+  endif()
+endfunction()

@@ -1,0 +1,56 @@
+#pragma once
+
+// Small helpers shared by the Windows-side tests.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <filesystem>
+#include <string>
+
+namespace lumivance::testing {
+
+// The value of an environment variable, or "" when it is unset.
+std::wstring EnvironmentValue(const wchar_t* name);
+
+// The directory holding the running test executable (the build tree's bin layout puts tools beside it).
+std::filesystem::path ExecutableDirectory();
+
+// A tool built into the tools/ folder of this build tree, e.g. ToolPath(L"fake_installer.exe").
+std::filesystem::path ToolPath(const wchar_t* fileName);
+
+// Reads a whole file as bytes ("" when it cannot be opened).
+std::string ReadFileBytes(const std::filesystem::path& file);
+
+// UTF-8 to wide text and back (the fake installer's reports are UTF-8; so is gtest's output).
+std::wstring FromUtf8(const std::string& text);
+std::string ToUtf8(const std::wstring& text);
+
+// Sets an environment variable for this process for the lifetime of the object, then restores it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const wchar_t* name, const std::wstring& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::wstring name_;
+    std::wstring old_;
+    bool hadOld_;
+};
+
+// A fresh directory below the user's temp folder, removed with everything in it at the end of the test.
+class ScratchDirectory {
+public:
+    explicit ScratchDirectory(const std::wstring& stem = L"lumivance-test");
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace lumivance::testing

@@ -1,0 +1,70 @@
+// A stand-in for the real Lumivance installer in tests. It writes what it was started with to the file
+// named by LUMIVANCE_FAKE_INSTALLER_REPORT (UTF-8, one "key=value" line each), waits
+// LUMIVANCE_FAKE_INSTALLER_WAIT_MS milliseconds if asked, and exits with LUMIVANCE_FAKE_INSTALLER_EXIT
+// (decimal, the full 32 bits; 0 when unset). Everything comes through the inherited environment, because
+// setup passes the installer no arguments.
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::wstring Environment(const wchar_t* name)
+{
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0) {
+        return {};
+    }
+    std::wstring value(needed, L'\0');
+    const DWORD written = GetEnvironmentVariableW(name, value.data(), needed);
+    value.resize(written);
+    return value;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(text.size());
+    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(needed), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), needed, nullptr, nullptr);
+    return out;
+}
+
+void WriteReport(const std::wstring& reportPath)
+{
+    wchar_t directory[MAX_PATH * 4] = {};
+    GetCurrentDirectoryW(static_cast<DWORD>(std::size(directory)), directory);
+    wchar_t image[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, image, static_cast<DWORD>(std::size(image)));
+
+    const std::string report = "command_line=" + Utf8(GetCommandLineW()) + "\n" +
+                               "current_directory=" + Utf8(directory) + "\n" +
+                               "image=" + Utf8(image) + "\n" +
+                               "echo=" + Utf8(Environment(L"LUMIVANCE_FAKE_INSTALLER_ECHO")) + "\n";
+    HANDLE file = CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    if (const std::wstring report = Environment(L"LUMIVANCE_FAKE_INSTALLER_REPORT"); !report.empty()) {
+        WriteReport(report);
+    }
+    if (const std::wstring wait = Environment(L"LUMIVANCE_FAKE_INSTALLER_WAIT_MS"); !wait.empty()) {
+        Sleep(static_cast<DWORD>(std::wcstoul(wait.c_str(), nullptr, 10)));
+    }
+    const std::wstring exitCode = Environment(L"LUMIVANCE_FAKE_INSTALLER_EXIT");
+    ExitProcess(exitCode.empty() ? 0U : static_cast<UINT>(std::wcstoul(exitCode.c_str(), nullptr, 10)));
+}
