@@ -1,0 +1,353 @@
+// The running-application check against real processes under Wine: copies of a do-nothing program started
+// under the application's name from inside and outside the install folder. LOCALAPPDATA is pointed at a
+// scratch folder for each test, so the prefix's own profile is never touched.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "tests/windows/test_support.h"
+#include "worker/app_running.h"
+#include "worker/win_handles.h"
+
+namespace lumivance {
+namespace {
+
+using std::filesystem::path;
+using testing::ScopedEnvironment;
+using testing::ScratchDirectory;
+
+// The image path Windows reports for a process, or nothing while it cannot be queried.
+std::optional<std::wstring> ReportedImage(DWORD processId)
+{
+    const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    std::wstring image(32768, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!process || !QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) {
+        return std::nullopt;
+    }
+    image.resize(length);
+    return image;
+}
+
+bool ListedAs(DWORD processId, const std::wstring& exeFileName)
+{
+    const FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == processId) {
+            return exeFileName == entry.szExeFile;
+        }
+    }
+    return false;
+}
+
+// Ends the process when the test leaves, however it leaves.
+struct TerminatedOnExit {
+    KernelHandle process;
+    ~TerminatedOnExit()
+    {
+        if (process) {
+            TerminateProcess(process.get(), 0);
+            WaitForSingleObject(process.get(), 10'000);
+        }
+    }
+};
+
+template <typename Function>
+Function NtdllFunction(const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+UNICODE_STRING Counted(std::wstring& text)
+{
+    const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+    return UNICODE_STRING{bytes, bytes, text.data()};
+}
+
+// Wine's CreateProcessW cannot start a program whose path is MAX_PATH characters or longer (it fails with
+// ERROR_PATH_NOT_FOUND), while the process creation below it can; Windows offers the same call.
+DWORD StartFromLongPath(const path& image, TerminatedOnExit& started)
+{
+    using CreateParameters = NTSTATUS(NTAPI*)(RTL_USER_PROCESS_PARAMETERS**, UNICODE_STRING*, UNICODE_STRING*,
+                                               UNICODE_STRING*, UNICODE_STRING*, void*, UNICODE_STRING*,
+                                               UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, ULONG);
+    using DestroyParameters = NTSTATUS(NTAPI*)(RTL_USER_PROCESS_PARAMETERS*);
+    using CreateProcess = NTSTATUS(NTAPI*)(UNICODE_STRING*, ULONG, RTL_USER_PROCESS_PARAMETERS*, void*, void*,
+                                           HANDLE, BOOLEAN, HANDLE, HANDLE, void*);
+    struct ProcessInformation {
+        ULONG length;
+        HANDLE process;
+        HANDLE thread;
+        CLIENT_ID clientId;
+        BYTE imageInformation[64];
+    };
+    constexpr ULONG kNormalized = 1;
+
+    std::wstring win32Path = image.wstring();
+    std::wstring ntPath = L"\\??\\" + win32Path;
+    std::wstring commandLine = L"\"" + win32Path + L"\" 60000";
+    std::wstring directory = image.parent_path().wstring();
+    UNICODE_STRING win32Name = Counted(win32Path), ntName = Counted(ntPath), arguments = Counted(commandLine),
+                   currentDirectory = Counted(directory);
+    RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
+    if (NtdllFunction<CreateParameters>("RtlCreateProcessParametersEx")(
+            &parameters, &win32Name, nullptr, &currentDirectory, &arguments, nullptr, nullptr, nullptr, nullptr,
+            nullptr, kNormalized) != 0) {
+        throw std::runtime_error("RtlCreateProcessParametersEx failed");
+    }
+    ProcessInformation info{};
+    info.length = sizeof(info);
+    const NTSTATUS status = NtdllFunction<CreateProcess>("RtlCreateUserProcess")(
+        &ntName, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr, nullptr, &info);
+    NtdllFunction<DestroyParameters>("RtlDestroyProcessParameters")(parameters);
+    if (status != 0) {
+        throw std::runtime_error("RtlCreateUserProcess failed: " + std::to_string(status));
+    }
+    started.process.reset(info.process);
+    const KernelHandle thread(info.thread);
+    ResumeThread(thread.get());  // created suspended
+    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info.clientId.UniqueProcess));
+}
+
+DWORD Start(const path& image, TerminatedOnExit& started)
+{
+    if (image.wstring().size() >= MAX_PATH) {
+        return StartFromLongPath(image, started);
+    }
+    std::wstring commandLine = L"\"" + image.wstring() + L"\" 60000";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(image.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        throw std::runtime_error("could not start " + testing::ToUtf8(image.wstring()) + ", error " +
+                                 std::to_string(GetLastError()));
+    }
+    started.process.reset(info.hProcess);
+    CloseHandle(info.hThread);
+    return info.dwProcessId;
+}
+
+// A copy of the idle program started from `image`. The constructor returns once the process is in the
+// process list under its file name and reports exactly that image path, so a "not running" answer is about
+// a process that was there to be seen.
+class RunningCopy {
+public:
+    explicit RunningCopy(const path& image)
+    {
+        std::filesystem::create_directories(image.parent_path());
+        std::filesystem::copy_file(testing::ToolPath(L"idle_app.exe"), image);
+        const DWORD processId = Start(image, running_);
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!(ListedAs(processId, image.filename().wstring()) && ReportedImage(processId) == image.wstring())) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                throw std::runtime_error("the process list never showed " + testing::ToUtf8(image.wstring()) +
+                                         " (reported: " + testing::ToUtf8(ReportedImage(processId).value_or(L"-")) +
+                                         ")");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+private:
+    TerminatedOnExit running_;
+};
+
+// A profile folder of its own for one test: LOCALAPPDATA points at <scratch>\<name> while it lives.
+class ScratchProfile {
+public:
+    explicit ScratchProfile(const std::wstring& localFolderName = L"Local")
+        : local_(scratch_.path() / localFolderName), environment_(L"LOCALAPPDATA", local_.wstring())
+    {
+        std::filesystem::create_directories(local_);
+    }
+    const path& local() const { return local_; }
+    const path& scratch() const { return scratch_.path(); }
+
+private:
+    ScratchDirectory scratch_;
+    path local_;
+    ScopedEnvironment environment_;
+};
+
+TEST(IsAppRunningOnWindows, FindsTheAppInTheInstallFolderAndBelowIt)
+{
+    const ScratchProfile profile;
+    {
+        const RunningCopy app(profile.local() / L"Lumivance" / L"Lumivance.exe");
+        EXPECT_TRUE(IsAppRunning());
+    }
+    EXPECT_FALSE(IsAppRunning()) << "the copy has ended";
+    {
+        const RunningCopy app(profile.local() / L"Lumivance" / L"app-0.3.20" / L"bin" / L"Lumivance.exe");
+        EXPECT_TRUE(IsAppRunning());
+    }
+}
+
+TEST(IsAppRunningOnWindows, FindsTheAppUnderUpperCaseNames)
+{
+    const ScratchProfile profile;
+    const RunningCopy app(profile.local() / L"LUMIVANCE" / L"LUMIVANCE.EXE");
+    EXPECT_TRUE(IsAppRunning());
+}
+
+// Removes a folder created outside the scratch area, such as one below Program Files.
+struct RemovedOnExit {
+    path folder;
+    ~RemovedOnExit()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+};
+
+TEST(IsAppRunningOnWindows, IgnoresTheAppOutsideTheInstallFolderAndOtherProgramsInsideIt)
+{
+    const ScratchProfile profile;
+    const path programFiles = testing::EnvironmentValue(L"ProgramFiles");
+    ASSERT_FALSE(programFiles.empty()) << "ProgramFiles is not set in this prefix";
+    const RemovedOnExit machineWide{programFiles / L"Lumivance"};
+
+    const path elsewhere[] = {
+        profile.local() / L"LumivanceBeta" / L"Lumivance.exe",
+        profile.local() / L"Lumivance.exe",
+        profile.scratch() / L"Lumivance.exe",  // the scratch folder lies in the temp folder
+        machineWide.folder / L"Lumivance.exe",
+        profile.local() / L"Lumivance" / L"LumivanceHelper.exe",
+        profile.local() / L"Lumivance" / L"Lumivance.exe.old",
+    };
+    for (const path& image : elsewhere) {
+        SCOPED_TRACE(testing::ToUtf8(image.wstring()));
+        const RunningCopy other(image);
+        EXPECT_FALSE(IsAppRunning());
+    }
+}
+
+TEST(IsAppRunningOnWindows, ComparesLocalAppDataLiterallyExceptForATrailingBackslash)
+{
+    const ScratchProfile profile;
+    const RunningCopy app(profile.local() / L"Lumivance" / L"Lumivance.exe");
+    {
+        const ScopedEnvironment trailing(L"LOCALAPPDATA", profile.local().wstring() + L"\\");
+        EXPECT_TRUE(IsAppRunning());
+    }
+    {
+        std::wstring forward = profile.local().wstring();
+        std::replace(forward.begin(), forward.end(), L'\\', L'/');
+        const ScopedEnvironment slashes(L"LOCALAPPDATA", forward);
+        EXPECT_FALSE(IsAppRunning()) << "the Win32 image path uses backslashes";
+    }
+}
+
+// The process list is not even consulted then; that half is shown by the native tests, which can count
+// snapshots.
+TEST(IsAppRunningOnWindows, AnswersFalseWhenLocalAppDataIsUnsetOrEmpty)
+{
+    const ScratchProfile profile;
+    const RunningCopy app(profile.local() / L"Lumivance" / L"Lumivance.exe");
+    ASSERT_TRUE(IsAppRunning());
+    {
+        const ScopedEnvironment empty(L"LOCALAPPDATA", L"");
+        EXPECT_FALSE(IsAppRunning());
+    }
+    {
+        const ScopedEnvironment restoredAfterwards(L"LOCALAPPDATA", L"");
+        SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+        EXPECT_FALSE(IsAppRunning());
+    }
+}
+
+// A fixed MAX_PATH buffer would hold no value at all here and the check would quietly answer false.
+TEST(IsAppRunningOnWindows, ReadsALocalAppDataLongerThanMaxPathWhole)
+{
+    ScratchDirectory scratch;
+    const std::size_t base = scratch.path().wstring().size() + 1;
+    ASSERT_LT(base, 250u);
+    const path local = scratch.path() / std::wstring(200 - base, L'a') / std::wstring(99, L'b');
+    ASSERT_EQ(local.wstring().size(), 300u);
+    std::filesystem::create_directories(local);
+    const ScopedEnvironment environment(L"LOCALAPPDATA", local.wstring());
+
+    const RunningCopy app(local / L"Lumivance" / L"Lumivance.exe");
+    EXPECT_TRUE(IsAppRunning());
+}
+
+// This process's open handles, as the kernel lists them (GetProcessHandleCount reports 0 under Wine).
+std::size_t OpenHandleCount()
+{
+    struct Entry {
+        void* object;
+        ULONG_PTR processId;
+        ULONG_PTR handle;
+        ULONG grantedAccess;
+        USHORT creatorBackTraceIndex;
+        USHORT objectTypeIndex;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct Table {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        Entry entries[1];
+    };
+    using Query = NTSTATUS(NTAPI*)(ULONG, void*, ULONG, ULONG*);
+    constexpr ULONG kExtendedHandleInformation = 64;
+    constexpr NTSTATUS kLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+    const auto query = NtdllFunction<Query>("NtQuerySystemInformation");
+    for (std::vector<ULONG_PTR> buffer(1 << 16);; buffer.resize(buffer.size() * 2)) {
+        ULONG written = 0;
+        const auto bytes = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
+        const NTSTATUS status = query(kExtendedHandleInformation, buffer.data(), bytes, &written);
+        if (status == kLengthMismatch) {
+            continue;
+        }
+        if (status != 0) {
+            throw std::runtime_error("the handle list cannot be read: " + std::to_string(status));
+        }
+        const auto* table = reinterpret_cast<const Table*>(buffer.data());
+        return static_cast<std::size_t>(std::count_if(table->entries, table->entries + table->count,
+                                                      [](const Entry& entry) {
+                                                          return entry.processId == GetCurrentProcessId();
+                                                      }));
+    }
+}
+
+TEST(IsAppRunningOnWindows, LeavesNoHandleOpenWhetherOrNotTheAppIsFound)
+{
+    const ScratchProfile profile;
+    // Opened and queried, then not counted: the process-handle path that goes on walking.
+    const RunningCopy elsewhere(profile.local() / L"LumivanceBeta" / L"Lumivance.exe");
+    IsAppRunning();  // anything a first call allocates for good is allocated now
+    const std::size_t beforeMisses = OpenHandleCount();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_FALSE(IsAppRunning());
+    }
+    EXPECT_EQ(OpenHandleCount(), beforeMisses);
+
+    const RunningCopy app(profile.local() / L"Lumivance" / L"Lumivance.exe");
+    const std::size_t beforeMatches = OpenHandleCount();
+    EXPECT_GT(beforeMatches, beforeMisses) << "the count does not see the test's own process handle";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(IsAppRunning());
+    }
+    EXPECT_EQ(OpenHandleCount(), beforeMatches);
+}
+
+}  // namespace
+}  // namespace lumivance
