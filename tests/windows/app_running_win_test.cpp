@@ -101,7 +101,8 @@ DWORD StartFromLongPath(const path& image, TerminatedOnExit& started)
     std::wstring win32Path = image.wstring();
     std::wstring ntPath = L"\\??\\" + win32Path;
     std::wstring commandLine = L"\"" + win32Path + L"\" 60000";
-    std::wstring directory = image.parent_path().wstring();
+    // Not the program's own folder: the parameter block keeps only MAX_PATH characters of the current directory.
+    std::wstring directory = image.root_path().wstring();
     UNICODE_STRING win32Name = Counted(win32Path), ntName = Counted(ntPath), arguments = Counted(commandLine),
                    currentDirectory = Counted(directory);
     RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
