@@ -170,6 +170,50 @@ private:
     TerminatedOnExit running_;
 };
 
+// Removes a folder created outside the scratch area, such as one below Program Files.
+struct RemovedOnExit {
+    path folder;
+    ~RemovedOnExit()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+};
+
+struct FindHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer handle) noexcept { FindClose(handle); }
+};
+
+// Removes a tree whose paths are longer than MAX_PATH, given in the \\?\ form: std::filesystem under
+// MinGW cannot reach such paths (remove_all fails with ENOENT), the Win32 calls can.
+void RemoveLongTree(const std::wstring& directory)
+{
+    {
+        WIN32_FIND_DATAW found{};
+        const UniqueResource<FindHandleTraits> search(FindFirstFileW((directory + L"\\*").c_str(), &found));
+        for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found)) {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = directory + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveLongTree(child);
+            } else {
+                DeleteFileW(child.c_str());
+            }
+        }
+    }
+    RemoveDirectoryW(directory.c_str());
+}
+
+struct LongTreeRemovedOnExit {
+    path folder;
+    ~LongTreeRemovedOnExit() { RemoveLongTree(L"\\\\?\\" + folder.wstring()); }
+};
+
 // A profile folder of its own for one test: LOCALAPPDATA points at <scratch>\<name> while it lives.
 class ScratchProfile {
 public:
@@ -207,16 +251,6 @@ TEST(IsAppRunningOnWindows, FindsTheAppUnderUpperCaseNames)
     const RunningCopy app(profile.local() / L"LUMIVANCE" / L"LUMIVANCE.EXE");
     EXPECT_TRUE(IsAppRunning());
 }
-
-// Removes a folder created outside the scratch area, such as one below Program Files.
-struct RemovedOnExit {
-    path folder;
-    ~RemovedOnExit()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-};
 
 TEST(IsAppRunningOnWindows, IgnoresTheAppOutsideTheInstallFolderAndOtherProgramsInsideIt)
 {
@@ -280,7 +314,9 @@ TEST(IsAppRunningOnWindows, ReadsALocalAppDataLongerThanMaxPathWhole)
     ScratchDirectory scratch;
     const std::size_t base = scratch.path().wstring().size() + 1;
     ASSERT_LT(base, 250u);
-    const path local = scratch.path() / std::wstring(200 - base, L'a') / std::wstring(99, L'b');
+    const path outer = scratch.path() / std::wstring(200 - base, L'a');
+    const LongTreeRemovedOnExit removed{outer};
+    const path local = outer / std::wstring(99, L'b');
     ASSERT_EQ(local.wstring().size(), 300u);
     std::filesystem::create_directories(local);
     const ScopedEnvironment environment(L"LOCALAPPDATA", local.wstring());
