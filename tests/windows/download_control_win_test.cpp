@@ -17,21 +17,16 @@ namespace {
 
 using std::filesystem::path;
 using testing::DownloadOutcome;
+using testing::kBodySize;
 using Kind = DownloadOutcome::Kind;
 
-constexpr std::uint64_t kSize = 200'000;
-
-class DownloadControl : public ::testing::Test {
-protected:
-    testing::ScratchDirectory scratch_;
-    path file_ = scratch_.path() / L"LumivanceSetup.exe";
-};
+using DownloadControl = testing::StagingFileTest;
 
 TEST_F(DownloadControl, CancelSetBeforeTheBodyStopsBeforeTheFirstRead)
 {
     InstallState state;
     state.cancelRequested.store(true);
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kSize}, file_, state,
+    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
                                                          testing::TrustedPort());
     EXPECT_EQ(outcome.kind, Kind::Cancelled) << outcome.message;
     ASSERT_TRUE(std::filesystem::exists(file_)) << "the file is opened before the flag is read";
@@ -44,7 +39,7 @@ TEST_F(DownloadControl, CancelDuringSetUpLetsAFailingStepReportItsOwnFailure)
 {
     InstallState state;
     state.cancelRequested.store(true);
-    const DownloadOutcome outcome = testing::RunDownload({L"/notfound/200000", kSize}, file_, state,
+    const DownloadOutcome outcome = testing::RunDownload({L"/notfound/200000", kBodySize}, file_, state,
                                                          testing::TrustedPort());
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_EQ(outcome.message, "The installer is temporarily unavailable. Please try again shortly.");
@@ -96,29 +91,29 @@ TEST_F(DownloadControl, APassThatBeginsAtExactlyTenMinutesStillReads)
 {
     InstallState state;
     const TickSource clock = ClockJumpingAt(state, 0, 600'000);
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kSize}, file_, state,
+    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
                                                          testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Returned) << outcome.message;
-    EXPECT_TRUE(testing::HoldsGeneratedBytes(file_, kSize));
+    EXPECT_TRUE(testing::HoldsGeneratedBytes(file_, kBodySize));
 }
 
 TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
 {
     InstallState state;
     const TickSource clock = ClockJumpingAt(state, 98, 600'001);
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kSize}, file_, state,
+    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
                                                          testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_EQ(outcome.message, "The download took too long. Please try again on a faster connection.");
     const std::uint64_t written = std::filesystem::file_size(file_);
-    EXPECT_GE(written, kSize * 98 / 100);
-    EXPECT_LT(written, kSize);
-    EXPECT_EQ(state.progressPercent.load(), static_cast<std::int32_t>(written * 100 / kSize));
+    EXPECT_GE(written, kBodySize * 98 / 100);
+    EXPECT_LT(written, kBodySize);
+    EXPECT_EQ(state.progressPercent.load(), static_cast<std::int32_t>(written * 100 / kBodySize));
 
     // Already late at the first pass: nothing is read.
     InstallState lateState;
     const TickSource lateClock = ClockJumpingAt(lateState, 0, 600'001);
-    const DownloadOutcome late = testing::RunDownload({L"/exact/200000", kSize}, file_, lateState,
+    const DownloadOutcome late = testing::RunDownload({L"/exact/200000", kBodySize}, file_, lateState,
                                                       testing::TrustedPort(), &lateClock);
     EXPECT_EQ(late.message, "The download took too long. Please try again on a faster connection.");
     EXPECT_EQ(std::filesystem::file_size(file_), 0u);

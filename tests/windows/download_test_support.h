@@ -3,6 +3,8 @@
 // What the download tests share: the test host's ports and request log, a download run that reports how
 // it ended, and a watcher of progressPercent on its own thread.
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -12,9 +14,20 @@
 
 #include "app/install_state.h"
 #include "download/download_clock.h"
+#include "tests/windows/test_support.h"
 #include "worker/release_asset.h"
 
 namespace lumivance::testing {
+
+// A body of three full 65,536-byte reads and a short one.
+constexpr std::uint64_t kBodySize = 200'000;
+
+// Each test downloads into its own staging file, "LumivanceSetup.exe" in a fresh folder.
+class StagingFileTest : public ::testing::Test {
+protected:
+    ScratchDirectory scratch_;
+    std::filesystem::path file_ = scratch_.path() / L"LumivanceSetup.exe";
+};
 
 // Ports the test host put into the environment (the test fails when the host is not there).
 std::uint16_t TrustedPort();

@@ -16,12 +16,10 @@ namespace {
 
 using std::filesystem::path;
 using testing::DownloadOutcome;
+using testing::kBodySize;
 using Kind = DownloadOutcome::Kind;
 
-// Three full 65,536-byte reads and a short one.
-constexpr std::uint64_t kSize = 200'000;
-
-class Download : public ::testing::Test {
+class Download : public testing::StagingFileTest {
 protected:
     struct Result {
         DownloadOutcome outcome;
@@ -47,9 +45,6 @@ protected:
     }
 
     std::uint64_t BytesOnDisk() const { return std::filesystem::file_size(file_); }
-
-    testing::ScratchDirectory scratch_;
-    path file_ = scratch_.path() / L"LumivanceSetup.exe";
 };
 
 // Starts at 0, only rises, stays within 0..100 and ends at `last`.
@@ -70,18 +65,18 @@ void ExpectPartialBody(const path& file, std::uint64_t atMost, const std::vector
     const std::uint64_t written = std::filesystem::file_size(file);
     EXPECT_LE(written, atMost);
     EXPECT_TRUE(testing::HoldsGeneratedBytes(file, written)) << "not a prefix of the body";
-    ExpectProgressRoseTo(progress, static_cast<std::int32_t>(written * 100 / kSize));
+    ExpectProgressRoseTo(progress, static_cast<std::int32_t>(written * 100 / kBodySize));
 }
 
 TEST_F(Download, SavesExactlyTheBodyAndReaches100OnlyWithTheLastByte)
 {
-    for (const std::uint64_t size : {1ull, 65'536ull, 65'537ull, kSize}) {
+    for (const std::uint64_t size : {1ull, 65'536ull, 65'537ull, kBodySize}) {
         SCOPED_TRACE(size);
         const Result result = Fetch("exact", size);
         EXPECT_EQ(result.outcome.kind, Kind::Returned) << result.outcome.message;
         EXPECT_TRUE(testing::HoldsGeneratedBytes(file_, size));
         ExpectProgressRoseTo(result.progress, 100);
-        if (size == kSize) {
+        if (size == kBodySize) {
             EXPECT_GE(result.progress.size(), 2u);
         }
     }
@@ -100,7 +95,7 @@ TEST_F(Download, AnswersOtherThan200AreRefusedBeforeAFileExists)
     const std::vector<std::string> scenarios{"redirect", "partial", "notfound", "unavailable"};
     for (const std::string& scenario : scenarios) {
         SCOPED_TRACE(scenario);
-        const Result result = Fetch(scenario, kSize);
+        const Result result = Fetch(scenario, kBodySize);
         EXPECT_EQ(result.outcome.kind, Kind::Failed);
         EXPECT_EQ(result.outcome.message, "The installer is temporarily unavailable. Please try again shortly.");
         EXPECT_FALSE(std::filesystem::exists(file_)) << "nothing may be written before a 200";
@@ -116,25 +111,25 @@ TEST_F(Download, AnswersOtherThan200AreRefusedBeforeAFileExists)
 
 TEST_F(Download, ABodyThatEndsEarlyIsIncompleteAndStaysAsReceived)
 {
-    const Result empty = Fetch("empty", kSize);
+    const Result empty = Fetch("empty", kBodySize);
     EXPECT_EQ(empty.outcome.message, "The download is incomplete. Please try again.");
     ASSERT_TRUE(std::filesystem::exists(file_)) << "a 200 creates the file, even with no body";
     EXPECT_EQ(BytesOnDisk(), 0u);
     ExpectProgressRoseTo(empty.progress, 0);
 
-    const Result oneShort = Fetch("short", kSize);
+    const Result oneShort = Fetch("short", kBodySize);
     EXPECT_EQ(oneShort.outcome.kind, Kind::Failed);
     EXPECT_EQ(oneShort.outcome.message, "The download is incomplete. Please try again.");
-    EXPECT_TRUE(testing::HoldsGeneratedBytes(file_, kSize - 1)) << "the short file stays as received";
+    EXPECT_TRUE(testing::HoldsGeneratedBytes(file_, kBodySize - 1)) << "the short file stays as received";
     ExpectProgressRoseTo(oneShort.progress, 99);
 }
 
 TEST_F(Download, ABodyLongerThanExpectedIsNeverWrittenPastTheExpectedSize)
 {
-    const Result result = Fetch("long", kSize);
+    const Result result = Fetch("long", kBodySize);
     EXPECT_EQ(result.outcome.kind, Kind::Failed);
     EXPECT_EQ(result.outcome.message, "The download could not be verified. Nothing was installed.");
-    ExpectPartialBody(file_, kSize, result.progress);
+    ExpectPartialBody(file_, kBodySize, result.progress);
     EXPECT_LT(result.progress.back(), 100) << "the chunk with the extra byte is not written";
 
     // Everything in one read: not a byte is written.
@@ -146,27 +141,27 @@ TEST_F(Download, ABodyLongerThanExpectedIsNeverWrittenPastTheExpectedSize)
 
 TEST_F(Download, ALostConnectionDuringTheBodyIsAnInterruption)
 {
-    const Result result = Fetch("drop", kSize);
+    const Result result = Fetch("drop", kBodySize);
     EXPECT_EQ(result.outcome.kind, Kind::Failed);
     EXPECT_EQ(result.outcome.message, "The download was interrupted. Please try again.");
-    ExpectPartialBody(file_, kSize / 2, result.progress);
+    ExpectPartialBody(file_, kBodySize / 2, result.progress);
 }
 
 // Takes the 15-second receive timeout.
 TEST_F(Download, AStalledBodyEndsWithTheReceiveTimeout)
 {
-    const Result result = Fetch("stall", kSize);
+    const Result result = Fetch("stall", kBodySize);
     EXPECT_EQ(result.outcome.kind, Kind::Failed);
     EXPECT_EQ(result.outcome.message, "The download was interrupted. Please try again.");
     EXPECT_GE(result.took, std::chrono::seconds(14));
     EXPECT_LT(result.took, std::chrono::seconds(30));
-    ExpectPartialBody(file_, kSize / 2, result.progress);
+    ExpectPartialBody(file_, kBodySize / 2, result.progress);
 }
 
 // Takes the 15-second response timeout: without it Wine would wait here for ever.
 TEST_F(Download, AServerThatNeverAnswersIsGivenUpAfterTheTimeout)
 {
-    const Result result = Fetch("silent", kSize);
+    const Result result = Fetch("silent", kBodySize);
     EXPECT_EQ(result.outcome.kind, Kind::Failed);
     EXPECT_EQ(result.outcome.message,
               "The download was interrupted. Check your internet connection and try again.");
@@ -213,7 +208,7 @@ TEST_F(Download, AStagingFileThatCannotBeWrittenIsAFullDisk)
     const path full = L"Z:\\dev\\full";
     ASSERT_TRUE(WritingFailsWithDiskFull(full)) << "this test needs Linux's /dev/full, reached as " << full;
     InstallState bigState;
-    outcome = testing::RunDownload({L"/exact/200000", kSize}, full, bigState, testing::TrustedPort());
+    outcome = testing::RunDownload({L"/exact/200000", kBodySize}, full, bigState, testing::TrustedPort());
     EXPECT_EQ(outcome.message, "Could not save the installer. Check your available disk space.");
     EXPECT_EQ(bigState.progressPercent.load(), 0) << "a chunk that was not written does not count";
 
