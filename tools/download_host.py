@@ -4,8 +4,9 @@
     download_host.py --pki DIR [options] -- COMMAND [ARGS...]
 
 Starts the listeners, runs COMMAND with the variables below added to its environment, stops the listeners
-whatever happens, and exits with COMMAND's exit status (128+N when a signal ended it, 124 when the host's
-lifetime ran out and it had to end COMMAND, 2 when the host itself could not start).
+whatever happens, and exits with COMMAND's exit status (128+N when a signal ended it or the host, 124 when
+the host's lifetime ran out or its own parent died and it had to end COMMAND, 2 when the host itself could
+not start).
 
 Options:
   --pki DIR              holds server.{crt,key} (issued for localhost by the test root) and untrusted.{crt,key}
@@ -400,7 +401,27 @@ def end_process(process):
         process.wait()
 
 
+def wait_within_lifetime(process, lifetime, parent):
+    """The command's status; None once the lifetime is over or whoever started the host has gone (a test
+    runner that killed its test on a timeout), so that nothing outlives the run for long."""
+    deadline = time.monotonic() + lifetime
+    while True:
+        try:
+            return process.wait(timeout=0.5)
+        except subprocess.TimeoutExpired:
+            pass
+        if time.monotonic() >= deadline:
+            print(f'download_host: the command still ran after {lifetime:g} s; ending it', file=sys.stderr,
+                  flush=True)
+            return None
+        if os.getppid() != parent:
+            print('download_host: the process that started me has gone; ending the command', file=sys.stderr,
+                  flush=True)
+            return None
+
+
 def main(argv):
+    parent = os.getppid()
     options, files, command = parse_arguments(argv)
     workdir = tempfile.mkdtemp(prefix='lumivance-download-host-')
     listeners, threads, process = [], [], None
@@ -441,11 +462,8 @@ def main(argv):
         except OSError as error:
             print(f'download_host: cannot run {command[0]}: {error}', file=sys.stderr, flush=True)
             return 2
-        try:
-            status = process.wait(timeout=options.lifetime)
-        except subprocess.TimeoutExpired:
-            print(f'download_host: {command[0]} still ran after {options.lifetime:g} s; ending it',
-                  file=sys.stderr, flush=True)
+        status = wait_within_lifetime(process, options.lifetime, parent)
+        if status is None:
             end_process(process)
             return 124
         return 128 - status if status < 0 else status
