@@ -1,0 +1,91 @@
+#include "worker/app_running.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <iterator>
+
+#include "worker/app_detection.h"
+#include "worker/win_handles.h"
+
+namespace lumivance {
+
+namespace {
+
+// Long enough for any Win32 path, \\?\ forms included.
+constexpr DWORD kImagePathCapacity = 32768;
+
+// The whole value, however long: a profile folder can lie on a path of more than MAX_PATH characters, and a
+// value cut at a fixed buffer would silently let the check pass while the app runs. "" when the variable is
+// unset, empty or unreadable.
+std::wstring ReadLocalAppData()
+{
+    constexpr const wchar_t* kName = L"LOCALAPPDATA";
+    DWORD capacity = GetEnvironmentVariableW(kName, nullptr, 0);
+    while (capacity != 0) {
+        std::wstring value(capacity, L'\0');
+        const DWORD written = GetEnvironmentVariableW(kName, value.data(), capacity);
+        if (written < capacity) {
+            value.resize(written);
+            return value;
+        }
+        capacity = written;  // the variable grew between the two reads: ask again with the new size
+    }
+    return {};
+}
+
+class ToolhelpSnapshot final : public ProcessSnapshot {
+public:
+    explicit ToolhelpSnapshot(FileHandle snapshot) : snapshot_(std::move(snapshot)) { entry_.dwSize = sizeof(entry_); }
+
+    std::optional<ProcessEntry> Next() override
+    {
+        const BOOL listed = started_ ? Process32NextW(snapshot_.get(), &entry_)
+                                     : Process32FirstW(snapshot_.get(), &entry_);
+        started_ = true;
+        if (!listed) {
+            return std::nullopt;
+        }
+        return ProcessEntry{{entry_.szExeFile, wcsnlen(entry_.szExeFile, std::size(entry_.szExeFile))},
+                            entry_.th32ProcessID};
+    }
+
+    std::optional<std::wstring> ImagePath(std::uint32_t processId) override
+    {
+        const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (!process) {
+            return std::nullopt;
+        }
+        std::wstring image(kImagePathCapacity, L'\0');
+        DWORD length = kImagePathCapacity;
+        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) {
+            return std::nullopt;
+        }
+        image.resize(wcsnlen(image.data(), image.size()));
+        return image;
+    }
+
+private:
+    FileHandle snapshot_;
+    PROCESSENTRY32W entry_{};
+    bool started_ = false;
+};
+
+std::unique_ptr<ProcessSnapshot> TakeToolhelpSnapshot()
+{
+    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return nullptr;
+    }
+    return std::make_unique<ToolhelpSnapshot>(std::move(snapshot));
+}
+
+}  // namespace
+
+bool IsAppRunning()
+{
+    return IsAppRunningWith(ReadLocalAppData(), TakeToolhelpSnapshot);
+}
+
+}  // namespace lumivance

@@ -1,0 +1,32 @@
+#include "worker/release_choice.h"
+
+#include <stdexcept>
+
+#include "worker/release_table.h"
+
+namespace lumivance {
+
+namespace {
+constexpr const char* kUnsupportedMachine =
+    "Lumivance requires 64-bit Windows on an Intel, AMD, or ARM processor.";
+}
+
+const ReleaseAsset& ChooseRelease(const ArchitectureObservations& observed)
+{
+    if (observed.nativeMachine == kMachineArm64) {
+        return kArm64Release;
+    }
+    if (observed.nativeMachine == kMachineAmd64) {
+        return kX64Release;
+    }
+    switch (observed.processorArchitecture) {
+    case kProcessorArchitectureArm64:
+        return kArm64Release;
+    case kProcessorArchitectureAmd64:
+        return kX64Release;
+    default:
+        throw std::runtime_error(kUnsupportedMachine);
+    }
+}
+
+}  // namespace lumivance
