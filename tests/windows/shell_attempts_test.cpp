@@ -80,7 +80,14 @@ TEST_F(ShellAttempts, CancelInTheBoxExitsWithTheInstallersCodeAfterAnInstallerFa
 TEST_F(ShellAttempts, ASecondCopyIsTurnedAwayAndTheFirstCarriesOn)
 {
     ShellRun first(L"progress=10,await=go,progress=55,await=end,exit=0");
-    ASSERT_TRUE(ui::WaitFor([&] { return first.program().Look().dialog; }));
+    const auto showing = [&first](int progress) {
+        return ui::WaitFor([&]() -> std::optional<ui::ProgressDialogView> {
+            auto dialog = first.program().Look().dialog;
+            return dialog && dialog->progress == progress ? dialog : std::nullopt;
+        });
+    };
+    const auto before = showing(10);
+    ASSERT_TRUE(before);
 
     ShellRun second(L"exit=0");
     const auto box = WaitForBox(second.program());
@@ -94,14 +101,8 @@ TEST_F(ShellAttempts, ASecondCopyIsTurnedAwayAndTheFirstCarriesOn)
     EXPECT_TRUE(second.Events().empty()) << "the second copy must not start an attempt";
 
     // The first is undisturbed: same dialog, still following its worker, and it ends normally.
-    const auto before = first.program().Look().dialog;
-    ASSERT_TRUE(before);
-    EXPECT_EQ(before->progress, 10);
     first.Release(L"go");
-    const auto after = ui::WaitFor([&]() -> std::optional<ui::ProgressDialogView> {
-        auto dialog = first.program().Look().dialog;
-        return dialog && dialog->progress == 55 ? dialog : std::nullopt;
-    });
+    const auto after = showing(55);
     ASSERT_TRUE(after);
     EXPECT_EQ(after->hwnd, before->hwnd);
     first.Release(L"end");

@@ -56,15 +56,15 @@ std::vector<std::pair<std::wstring, std::wstring>> WorkerEnvironment(const std::
 std::vector<WorkerEvent> ReadWorkerLog(const std::filesystem::path& directory);
 
 // Samples the program's screen until it has exited (or timeout), calling onScreen for every sample with
-// the moment it was taken. Returns the exit code.
+// the moment its reading was complete. Returns the exit code.
 template <typename OnScreen>
 std::optional<DWORD> WatchUntilExit(ui::Program& program, OnScreen onScreen,
                                     std::chrono::milliseconds timeout = std::chrono::seconds(30))
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (program.Running() && std::chrono::steady_clock::now() < deadline) {
-        const std::uint64_t tick = GetTickCount64();
-        onScreen(program.Look(), tick);
+        const ui::Screen screen = program.Look();
+        onScreen(screen, GetTickCount64());
         Sleep(15);
     }
     return program.WaitForExit(std::chrono::milliseconds(0));
