@@ -66,6 +66,7 @@ HRESULT ShowProgressDialog(InstallState& state)
     config.pszContent = kDownloadingText;
     config.pfCallback = ProgressDialogCallback;
     config.lpCallbackData = reinterpret_cast<LONG_PTR>(&state);
+    // Bound by its ordinal, 345, and delay-loaded from comctl32 version 6 (cmake/WindowsDlls.cmake).
     return TaskDialogIndirect(&config, nullptr, nullptr, nullptr);
 }
 

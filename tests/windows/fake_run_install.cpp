@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/windows/test_support.h"
 #include "worker/install_workflow.h"
 
 namespace lumivance {
@@ -41,17 +42,6 @@ struct FailedByScript {
     std::wstring text;
 };
 
-std::wstring Environment(const wchar_t* name)
-{
-    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) {
-        return {};
-    }
-    std::wstring value(needed, L'\0');
-    value.resize(GetEnvironmentVariableW(name, value.data(), needed));
-    return value;
-}
-
 std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator)
 {
     std::vector<std::wstring> parts;
@@ -66,18 +56,9 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator)
     }
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    std::string out(text.size() * 3 + 1, '\0');
-    out.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(),
-                                                            static_cast<int>(text.size()), out.data(),
-                                                            static_cast<int>(out.size()), nullptr, nullptr)));
-    return out;
-}
-
 std::filesystem::path WorkerDirectory()
 {
-    return Environment(L"LUMIVANCE_FAKE_WORKER_DIR");
+    return testing::EnvironmentValue(L"LUMIVANCE_FAKE_WORKER_DIR");
 }
 
 void Log(const std::wstring& line)
@@ -86,7 +67,7 @@ void Log(const std::wstring& line)
     if (directory.empty()) {
         return;
     }
-    const std::string text = std::to_string(GetTickCount64()) + " " + Utf8(line) + "\n";
+    const std::string text = std::to_string(GetTickCount64()) + " " + testing::ToUtf8(line) + "\n";
     HANDLE file = CreateFileW((directory / L"worker.log").c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
@@ -189,7 +170,7 @@ void RunInstall(InstallState* state)
     Log(L"start attempt=" + std::to_wstring(attempt) + L" thread=" + std::to_wstring(GetCurrentThreadId()) +
         L" " + Describe(*state));
 
-    const std::vector<std::wstring> scripts = Split(Environment(L"LUMIVANCE_FAKE_WORKER"), L'|');
+    const std::vector<std::wstring> scripts = Split(testing::EnvironmentValue(L"LUMIVANCE_FAKE_WORKER"), L'|');
     const std::wstring& script = scripts[std::min<std::size_t>(static_cast<std::size_t>(attempt), scripts.size()) - 1];
     DWORD cleanupMs = 0;
     try {
