@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/install_state.h"
+
+namespace lumivance {
+
+// What the attempt loop asks of the program around it. The setup exe runs it with the real worker thread,
+// progress dialog and message box (SetupAttemptOps in setup_main_win.cpp); tests replace them.
+struct AttemptOps {
+    // Starts the attempt's worker thread, whose body is one RunInstall with the record's address. Throws
+    // (std::system_error from std::thread) when no thread can be made.
+    std::function<std::thread(InstallState*)> startWorker;
+    // Shows the progress dialog until it closes; a negative HRESULT when it could not be shown.
+    std::function<std::int32_t(InstallState&)> showProgress;
+    // Shows a failure in the Retry/Cancel box; true when the user chose Retry.
+    std::function<bool(const std::wstring& text)> askRetry;
+};
+
+// The attempts of one run: reset, worker, dialog, join, and Retry for as long as the user asks for it.
+// Returns the process exit code.
+std::uint32_t RunAttempts(InstallState& state, const AttemptOps& ops);
+
+}  // namespace lumivance

@@ -1,0 +1,59 @@
+// The setup program's entry: the UI thread's whole life.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/attempt_loop.h"
+#include "app/progress_dialog.h"
+#include "worker/install_workflow.h"
+#include "worker/win_handles.h"
+
+namespace lumivance {
+namespace {
+
+constexpr wchar_t kMutexName[] = L"Local\\LumivanceInstaller";
+constexpr wchar_t kAlreadyRunning[] = L"Lumivance setup is already running.";
+constexpr wchar_t kAlreadyRunningCaption[] = L"Lumivance";
+constexpr wchar_t kErrorCaption[] = L"Lumivance Setup";
+constexpr int kExitAlreadyRunning = 1;
+static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
+
+AttemptOps SetupAttemptOps()
+{
+    return {
+        .startWorker = [](InstallState* state) { return std::thread(RunInstall, state); },
+        .showProgress = [](InstallState& state) -> std::int32_t { return ShowProgressDialog(state); },
+        .askRetry =
+            [](const std::wstring& text) {
+                return MessageBoxW(nullptr, text.c_str(), kErrorCaption, MB_ICONERROR | MB_RETRYCANCEL) ==
+                       IDRETRY;
+            },
+    };
+}
+
+}  // namespace
+}  // namespace lumivance
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    using namespace lumivance;
+
+    // Before anything can load a DLL: from here on DLLs come from System32 only, never from the folder
+    // setup was started from. Every DLL but KERNEL32 and msvcrt is delay-loaded, so none came earlier.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryW(L"");
+
+    const KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
+        MessageBoxW(nullptr, kAlreadyRunning, kAlreadyRunningCaption, MB_ICONINFORMATION);
+        return kExitAlreadyRunning;
+    }
+
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
+
+    InstallState state;
+    // The exit code's 32 bits reach Windows unchanged through the int.
+    return static_cast<int>(RunAttempts(state, SetupAttemptOps()));
+}
