@@ -24,7 +24,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         RECT area;
         GetClientRect(window, &area);
         FillRect(dc, &area, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-        SetBkMode(dc, TRANSPARENT);
         DrawTextW(dc, L"Installing Lumivance 0.3.20 (demo)\u2026", -1, &area,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         EndPaint(window, &paint);
