@@ -6,8 +6,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -55,19 +53,6 @@ InstallOps OpsWithFakeInstaller(Attempt& attempt)
     return ops;
 }
 
-std::map<std::string, std::wstring> ReadReport(const path& file)
-{
-    std::map<std::string, std::wstring> fields;
-    std::istringstream lines(testing::ReadFileBytes(file));
-    for (std::string line; std::getline(lines, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) {
-            fields[line.substr(0, equals)] = testing::FromUtf8(line.substr(equals + 1));
-        }
-    }
-    return fields;
-}
-
 TEST(InstallWorkflowOnWindows, StartsTheInstallerFromAFreshStagingDirectoryAndRemovesIt)
 {
     ScratchDirectory scratch;
@@ -89,7 +74,7 @@ TEST(InstallWorkflowOnWindows, StartsTheInstallerFromAFreshStagingDirectoryAndRe
     EXPECT_EQ(stagingDirectory, std::filesystem::temp_directory_path() / name) << "directly in the temp folder";
     EXPECT_EQ(attempt.stagingFile.filename(), L"LumivanceSetup.exe");
 
-    const auto fields = ReadReport(report);
+    const auto fields = testing::ReadInstallerReport(report);
     ASSERT_FALSE(fields.empty()) << "the installer did not run";
     EXPECT_EQ(fields.at("command_line"), L"\"" + attempt.stagingFile.wstring() + L"\"") << "no arguments at all";
     EXPECT_EQ(path(fields.at("current_directory")), stagingDirectory);

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <system_error>
 
 namespace lumivance::testing {
@@ -58,6 +59,19 @@ std::string ToUtf8(const std::wstring& text)
     std::string out(static_cast<std::size_t>(needed), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), needed, nullptr, nullptr);
     return out;
+}
+
+std::map<std::string, std::wstring> ReadInstallerReport(const std::filesystem::path& file)
+{
+    std::map<std::string, std::wstring> fields;
+    std::istringstream lines(ReadFileBytes(file));
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) {
+            fields[line.substr(0, equals)] = FromUtf8(line.substr(equals + 1));
+        }
+    }
+    return fields;
 }
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const std::wstring& value)

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace lumivance::testing {
@@ -25,6 +26,9 @@ std::string ReadFileBytes(const std::filesystem::path& file);
 // UTF-8 to wide text and back (the fake installer's reports are UTF-8; so is gtest's output).
 std::wstring FromUtf8(const std::string& text);
 std::string ToUtf8(const std::wstring& text);
+
+// The fake installer's report ("key=value" lines, UTF-8); empty when the file is missing.
+std::map<std::string, std::wstring> ReadInstallerReport(const std::filesystem::path& file);
 
 // Sets an environment variable for this process for the lifetime of the object, then restores it.
 class ScopedEnvironment {
