@@ -29,7 +29,6 @@
 
 namespace lumivance::ui {
 
-using namespace std::chrono_literals;
 
 // One child window (control) as read at one moment.
 struct Control {
@@ -99,7 +98,7 @@ public:
     DWORD Id() const { return id_; }
     bool Running() const;
     // The full 32-bit exit code once the program has ended, or nothing when it still runs after timeout.
-    std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = 30s) const;
+    std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     Screen Look() const;
     void Terminate();
 
@@ -130,7 +129,8 @@ Window ReadWindow(HWND hwnd);
 // Calls probe() until it returns a value that tests true (an engaged optional, true, a non-null pointer),
 // and returns that value; after timeout it returns the last (empty) result.
 template <typename Probe>
-auto WaitFor(Probe probe, std::chrono::milliseconds timeout = 10s, std::chrono::milliseconds every = 20ms)
+auto WaitFor(Probe probe, std::chrono::milliseconds timeout = std::chrono::seconds(10),
+             std::chrono::milliseconds every = std::chrono::milliseconds(20))
     -> decltype(probe())
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
