@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <string>
 
+#include "tools/utf8.h"
+
 namespace {
 
 std::wstring Environment(const wchar_t* name)
@@ -22,18 +24,6 @@ std::wstring Environment(const wchar_t* name)
     return value;
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), needed, nullptr, nullptr);
-    return out;
-}
-
 void WriteReport(const std::wstring& reportPath)
 {
     wchar_t directory[MAX_PATH * 4] = {};
@@ -41,10 +31,10 @@ void WriteReport(const std::wstring& reportPath)
     wchar_t image[MAX_PATH * 4] = {};
     GetModuleFileNameW(nullptr, image, static_cast<DWORD>(std::size(image)));
 
-    const std::string report = "command_line=" + Utf8(GetCommandLineW()) + "\n" +
-                               "current_directory=" + Utf8(directory) + "\n" +
-                               "image=" + Utf8(image) + "\n" +
-                               "echo=" + Utf8(Environment(L"LUMIVANCE_FAKE_INSTALLER_ECHO")) + "\n";
+    const std::string report = "command_line=" + lumivance::tools::ToUtf8(GetCommandLineW()) + "\n" +
+                               "current_directory=" + lumivance::tools::ToUtf8(directory) + "\n" +
+                               "image=" + lumivance::tools::ToUtf8(image) + "\n" +
+                               "echo=" + lumivance::tools::ToUtf8(Environment(L"LUMIVANCE_FAKE_INSTALLER_ECHO")) + "\n";
     HANDLE file = CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

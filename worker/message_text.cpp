@@ -60,6 +60,16 @@ std::optional<std::wstring> DecodeUtf8(std::string_view text)
     return out;
 }
 
+std::wstring DecodeLatin1(std::string_view text)
+{
+    std::wstring out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
 std::wstring WidenMessage(std::string_view message)
 {
     if (std::optional<std::wstring> decoded = DecodeUtf8(message)) {

@@ -18,4 +18,7 @@ std::optional<std::wstring> DecodeUtf8(std::string_view text);
 // Text in the process's ANSI code page (Windows); the native build reads it as ISO-8859-1.
 std::wstring DecodeAnsiCodePage(std::string_view text);
 
+// Each byte as the one character of the same value (ISO-8859-1): nothing is lost, nothing is guessed.
+std::wstring DecodeLatin1(std::string_view text);
+
 }  // namespace lumivance

@@ -37,30 +37,6 @@ std::string ReadFileBytes(const std::filesystem::path& file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::wstring FromUtf8(const std::string& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), needed);
-    return out;
-}
-
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), needed, nullptr, nullptr);
-    return out;
-}
-
 std::map<std::string, std::wstring> ReadInstallerReport(const std::filesystem::path& file)
 {
     std::map<std::string, std::wstring> fields;

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "tools/utf8.h"
+
 namespace lumivance::testing {
 
 // The value of an environment variable, or "" when it is unset.
@@ -24,8 +26,8 @@ std::filesystem::path ToolPath(const wchar_t* fileName);
 std::string ReadFileBytes(const std::filesystem::path& file);
 
 // UTF-8 to wide text and back (the fake installer's reports are UTF-8; so is gtest's output).
-std::wstring FromUtf8(const std::string& text);
-std::string ToUtf8(const std::wstring& text);
+using tools::FromUtf8;
+using tools::ToUtf8;
 
 // The fake installer's report ("key=value" lines, UTF-8); empty when the file is missing.
 std::map<std::string, std::wstring> ReadInstallerReport(const std::filesystem::path& file);

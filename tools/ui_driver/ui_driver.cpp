@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <stdexcept>
 
+#include "tools/utf8.h"
+
 namespace lumivance::ui {
 namespace {
 
@@ -327,14 +329,7 @@ bool Answer(const MessageBoxView& box, int buttonId)
 
 std::string Narrow(const std::wstring& text)
 {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), needed, nullptr, nullptr);
-    return out;
+    return tools::ToUtf8(text);
 }
 
 }  // namespace lumivance::ui
