@@ -87,8 +87,9 @@ int wmain(int argc, wchar_t** argv)
             throw std::runtime_error("cannot open setup's process (error " + std::to_string(GetLastError()) + ")");
         }
 
-        // Sampled while setup runs: Wine cannot read the counters of a process that has ended. The dialog
-        // is looked for only until it has been seen, so that reading windows does not slow setup down.
+        // Sampled while setup runs: for a process that has ended, Wine's GetProcessMemoryInfo succeeds but
+        // reports a peak working set of 0 (Windows keeps the final counters). The dialog is looked for only
+        // until it has been seen, so that reading windows does not slow setup down.
         std::uint64_t peak = 0;
         bool dialogSeen = false;
         ULONGLONG nextLook = 0;
