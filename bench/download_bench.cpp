@@ -1,5 +1,6 @@
-// download_bench MODE SIZE OUTPUT: one timed download from the test host (tools/download_host.py, port in
-// LUMIVANCE_DOWNLOAD_PORT) of its generated SIZE-byte body, then one result line:
+// download_bench MODE SIZE OUTPUT [NAME]: one timed download from the test host (tools/download_host.py, port
+// in LUMIVANCE_DOWNLOAD_PORT) of its generated SIZE-byte body, or of the SIZE-byte file it serves as NAME
+// (--file NAME=PATH), then one result line:
 //   mode=<product|bare> bytes=<n> ms=<elapsed> peak_working_set=<bytes>
 // product: DownloadInstaller as the program calls it. bare: the least a WinHTTP client can do, a read loop
 // handing each chunk straight to WriteFile, as the yardstick.
@@ -63,8 +64,8 @@ std::uint64_t BareDownload(const std::wstring& path, const std::filesystem::path
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 4) {
-        std::fwprintf(stderr, L"usage: download_bench product|bare SIZE OUTPUT\n");
+    if (argc != 4 && argc != 5) {
+        std::fwprintf(stderr, L"usage: download_bench product|bare SIZE OUTPUT [NAME]\n");
         return 2;
     }
     const std::wstring mode = argv[1];
@@ -76,7 +77,7 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     const auto port = static_cast<std::uint16_t>(std::wcstoul(portText, nullptr, 10));
-    const std::wstring path = L"/exact/" + std::to_wstring(size);
+    const std::wstring path = L"/exact/" + (argc == 5 ? std::wstring(argv[4]) : std::to_wstring(size));
 
     LARGE_INTEGER frequency{}, started{}, ended{};
     QueryPerformanceFrequency(&frequency);

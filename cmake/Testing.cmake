@@ -44,3 +44,19 @@ function(lumivance_add_gtest name)
     set_tests_properties(${added} PROPERTIES RUN_SERIAL TRUE)
   endif()
 endfunction()
+
+# lumivance_cache_free_port(<cache var> <what it is for>): a loopback port free at configure time, kept in
+# the cache, for setup variants that have their download host's port compiled in. When it has been taken by
+# the time the host starts, the host fails to start and says so.
+function(lumivance_cache_free_port variable purpose)
+  if(${variable})
+    return()
+  endif()
+  execute_process(
+    COMMAND python3 -c "import socket; s = socket.socket(); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])"
+    OUTPUT_VARIABLE port OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+  if(failed OR NOT port)
+    message(FATAL_ERROR "Could not find a free loopback port for the ${purpose}")
+  endif()
+  set(${variable} ${port} CACHE STRING "Loopback port compiled into the ${purpose}'s setup variants")
+endfunction()
