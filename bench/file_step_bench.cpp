@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "verify/bcrypt_handles.h"
 #include "verify/file_digest.h"
 #include "verify/hex.h"
 #include "worker/unique_resource.h"
@@ -25,22 +26,10 @@
 
 namespace {
 
-struct ProviderTraits {
-    using pointer = BCRYPT_ALG_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
-};
-
-struct HashTraits {
-    using pointer = BCRYPT_HASH_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept { BCryptDestroyHash(handle); }
-};
-
 std::string BareSha256(const std::filesystem::path& file)
 {
-    lumivance::UniqueResource<ProviderTraits> provider;
-    lumivance::UniqueResource<HashTraits> hash;
+    lumivance::AlgorithmProvider provider;
+    lumivance::HashObject hash;
     if (BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0 ||
         BCryptCreateHash(provider.get(), hash.put(), nullptr, 0, nullptr, 0, 0) < 0) {
         throw std::runtime_error("bcrypt: no SHA-256 hash object");

@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "verify/bcrypt_handles.h"
 #include "verify/hex.h"
-#include "worker/unique_resource.h"
 
 namespace lumivance {
 namespace {
@@ -20,18 +20,6 @@ constexpr char kReadFailed[] = "Could not read the downloaded installer.";
 
 constexpr std::size_t kChunkBytes = 65536;
 constexpr ULONG kSha256Bytes = 32;
-
-struct AlgorithmProviderTraits {
-    using pointer = BCRYPT_ALG_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
-};
-
-struct HashObjectTraits {
-    using pointer = BCRYPT_HASH_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept { BCryptDestroyHash(handle); }
-};
 
 constexpr bool Succeeded(NTSTATUS status)
 {
@@ -44,11 +32,11 @@ std::string ComputeFileSha256(const std::filesystem::path& file)
 {
     // Declared in the order of creation, so that any failure releases the file stream, then the hash
     // object, then the provider.
-    UniqueResource<AlgorithmProviderTraits> provider;
+    AlgorithmProvider provider;
     if (!Succeeded(BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
         throw std::runtime_error(kHashingFailed);
     }
-    UniqueResource<HashObjectTraits> hash;
+    HashObject hash;
     if (!Succeeded(BCryptCreateHash(provider.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) {
         throw std::runtime_error(kHashingFailed);
     }
