@@ -5,13 +5,13 @@
 #include <string>
 #include <thread>
 
-#include "app/install_state.h"
+#include "base/install_state.h"
 
 namespace lumivance {
 
-// What the attempt loop asks of the program around it. The setup exe runs it with the real worker thread,
-// progress dialog and message box (SetupAttemptOps in setup_main_win.cpp); tests replace them.
-struct AttemptOps {
+// What the attempt loop asks of the program around it: the worker thread, the progress dialog and the
+// message box (RealAttemptCalls in setup_main_win.cpp).
+struct AttemptCalls {
     // Starts the attempt's worker thread, whose body is one RunInstall with the record's address. Throws
     // (std::system_error from std::thread) when no thread can be made.
     std::function<std::thread(InstallState*)> startWorker;
@@ -23,6 +23,6 @@ struct AttemptOps {
 
 // The attempts of one run: reset, worker, dialog, join, and Retry for as long as the user asks for it.
 // Returns the process exit code.
-std::uint32_t RunAttempts(InstallState& state, const AttemptOps& ops);
+std::uint32_t RunAttemptsWith(InstallState& state, const AttemptCalls& calls);
 
 }  // namespace lumivance

@@ -1,18 +1,31 @@
 #pragma once
 
-#include <windows.h>
-#include <commctrl.h>
-
-#include "app/install_state.h"
+#include "base/install_state.h"
 
 namespace lumivance {
 
-// Shows the attempt's progress dialog, modally on the calling thread, until the worker has set finished.
-// Returns TaskDialogIndirect's result: negative when the dialog could not be shown at all.
-HRESULT ShowProgressDialog(InstallState& state);
+// Setup's name on its windows: the progress dialog's title and the error box's caption.
+inline constexpr wchar_t kSetupTitle[] = L"Lumivance Setup";
 
-// The dialog's callback; referenceData is the InstallState's address.
-HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM lParam,
-                                        LONG_PTR referenceData);
+// The dialog's content line while the download runs; also the text it opens with, before the first tick.
+inline constexpr wchar_t kDownloadingText[] = L"Downloading the right version for your PC\u2026";
+
+// What the progress dialog shows for one state of the attempt. The dialog keeps nothing of its own: every
+// tick derives this afresh from the InstallState.
+struct ProgressView {
+    const wchar_t* content;  // static text, so the dialog never owns a string
+    bool cancelEnabled;
+    bool close;  // the worker is done: the dialog closes now, whatever the phase
+};
+
+ProgressView ProgressViewFor(InstallPhase phase, bool cancelRequested, bool finished) noexcept;
+
+// What a press of Cancel (or Escape, Alt+F4, the close box) does.
+struct CancelPress {
+    bool requestCancel;  // set cancelRequested
+    bool close;          // let the dialog close (S_OK) rather than keep it open (S_FALSE)
+};
+
+CancelPress CancelPressFor(InstallPhase phase, bool finished) noexcept;
 
 }  // namespace lumivance

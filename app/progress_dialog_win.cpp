@@ -1,11 +1,8 @@
-#include "app/progress_dialog.h"
-
-#include "app/progress_view.h"
+#include "app/progress_dialog_win.h"
 
 namespace lumivance {
 namespace {
 
-constexpr wchar_t kWindowTitle[] = L"Lumivance Setup";
 constexpr wchar_t kMainInstruction[] = L"Installing Lumivance";
 
 constexpr TASKDIALOG_FLAGS kFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER;
@@ -61,7 +58,7 @@ HRESULT ShowProgressDialog(InstallState& state)
     config.cbSize = sizeof(config);
     config.dwFlags = kFlags;
     config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
-    config.pszWindowTitle = kWindowTitle;
+    config.pszWindowTitle = kSetupTitle;
     config.pszMainInstruction = kMainInstruction;
     config.pszContent = kDownloadingText;
     config.pfCallback = ProgressDialogCallback;

@@ -1,11 +1,11 @@
-// The setup program's entry: the UI thread's whole life.
+#include "app/setup_main.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
 #include "app/attempt_loop.h"
-#include "app/progress_dialog.h"
-#include "worker/install_workflow.h"
-#include "worker/win_handles.h"
+#include "app/progress_dialog_win.h"
+#include "base/unique_resource_win.h"
 
 namespace lumivance {
 namespace {
@@ -13,30 +13,26 @@ namespace {
 constexpr wchar_t kMutexName[] = L"Local\\LumivanceInstaller";
 constexpr wchar_t kAlreadyRunning[] = L"Lumivance setup is already running.";
 constexpr wchar_t kAlreadyRunningCaption[] = L"Lumivance";
-constexpr wchar_t kErrorCaption[] = L"Lumivance Setup";
 constexpr int kExitAlreadyRunning = 1;
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 
-AttemptOps SetupAttemptOps()
+AttemptCalls RealAttemptCalls(const SetupCalls& setup)
 {
     return {
-        .startWorker = [](InstallState* state) { return std::thread(RunInstall, state); },
+        .startWorker = [&setup](InstallState* state) { return std::thread(setup.runInstall, state); },
         .showProgress = [](InstallState& state) -> std::int32_t { return ShowProgressDialog(state); },
         .askRetry =
             [](const std::wstring& text) {
-                return MessageBoxW(nullptr, text.c_str(), kErrorCaption, MB_ICONERROR | MB_RETRYCANCEL) ==
+                return MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) ==
                        IDRETRY;
             },
     };
 }
 
 }  // namespace
-}  // namespace lumivance
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+int SetupMainWith(const SetupCalls& calls)
 {
-    using namespace lumivance;
-
     // Before anything can load a DLL: from here on DLLs come from System32 only, never from the folder
     // setup was started from. Every DLL but KERNEL32 and msvcrt is delay-loaded, so none came earlier.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -55,5 +51,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     InstallState state;
     // The exit code's 32 bits reach Windows unchanged through the int.
-    return static_cast<int>(RunAttempts(state, SetupAttemptOps()));
+    return static_cast<int>(RunAttemptsWith(state, RealAttemptCalls(calls)));
 }
+
+}  // namespace lumivance

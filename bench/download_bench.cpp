@@ -15,9 +15,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/unique_resource_win.h"
 #include "download/download_installer.h"
-#include "download/winhttp_handle.h"
-#include "worker/win_handles.h"
 
 namespace {
 

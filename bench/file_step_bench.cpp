@@ -18,11 +18,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "verify/bcrypt_handles.h"
+#include "base/unique_resource.h"
+#include "base/unique_resource_win.h"
 #include "verify/file_digest.h"
 #include "verify/hex.h"
-#include "worker/unique_resource.h"
-#include "worker/win_handles.h"
 
 namespace {
 

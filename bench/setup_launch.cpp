@@ -17,8 +17,8 @@
 #include <sstream>
 #include <string>
 
+#include "base/unique_resource_win.h"
 #include "tools/ui_driver/ui_driver.h"
-#include "worker/win_handles.h"
 
 namespace {
 

@@ -25,13 +25,6 @@ else()
   endif()
 endif()
 
-# lumivance_add_release_table(<name> <dir holding release_config.h>): the compiled-in release rows and the
-# download host, as a library, so that a test variant links the same code with its own pinned values.
-function(lumivance_add_release_table name header_dir)
-  add_library(${name} STATIC ${PROJECT_SOURCE_DIR}/worker/release_table.cpp)
-  target_include_directories(${name} PRIVATE "${header_dir}" PUBLIC ${PROJECT_SOURCE_DIR})
-endfunction()
-
 # Windows programs with a wide entry point (wmain / wWinMain).
 function(lumivance_unicode_entry target)
   target_link_options(${target} PRIVATE -municode)

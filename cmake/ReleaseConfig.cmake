@@ -1,6 +1,6 @@
-# The release this build of setup installs: the download host and, per architecture, the exact size and
-# SHA-256 of the installer. A setup exe built without them could never verify anything, so configure
-# refuses instead. Usable from a project (lumivance_release_config) and from `cmake -P`
+# The release this build of setup installs: the download host and, per architecture, the download path
+# (from the project's version), the exact size and the SHA-256 of the installer. A setup exe built without
+# them could never verify anything, so configure refuses instead. Usable from a project and from `cmake -P`
 # (cmake/WriteReleaseConfig.cmake), so that test variants can be pinned to files made at build time.
 
 set(LUMIVANCE_DEFAULT_X64_SIZE 194814760)
@@ -37,12 +37,12 @@ function(_lumivance_resolve_asset arch installer sha size errors_var)
   set(${errors_var} ${errors} PARENT_SCOPE)
 endfunction()
 
-# lumivance_write_release_header(OUTPUT <file> HOST <name> [PORT <n>]
+# lumivance_write_release_header(OUTPUT <file> VERSION <x.y.z> HOST <name> [PORT <n>]
 #   [X64_INSTALLER <file>] [X64_SHA256 <hex>] [X64_SIZE <n>]
 #   [ARM64_INSTALLER <file>] [ARM64_SHA256 <hex>] [ARM64_SIZE <n>])
 # Validates everything first and stops with one message that names every missing or malformed value.
 function(lumivance_write_release_header)
-  cmake_parse_arguments(R "" "OUTPUT;HOST;PORT;X64_INSTALLER;X64_SHA256;X64_SIZE;ARM64_INSTALLER;ARM64_SHA256;ARM64_SIZE" "" ${ARGN})
+  cmake_parse_arguments(R "" "OUTPUT;VERSION;HOST;PORT;X64_INSTALLER;X64_SHA256;X64_SIZE;ARM64_INSTALLER;ARM64_SHA256;ARM64_SIZE" "" ${ARGN})
   if(NOT DEFINED R_PORT OR R_PORT STREQUAL "")
     set(R_PORT 443)
   endif()
@@ -54,6 +54,9 @@ function(lumivance_write_release_header)
   endif()
 
   set(errors "")
+  if(NOT R_VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+    list(APPEND errors "the release version must be x.y.z, not '${R_VERSION}'")
+  endif()
   if("${R_HOST}" STREQUAL "")
     list(APPEND errors "LUMIVANCE_DOWNLOAD_HOST is required (the HTTPS host that serves the installers)")
   elseif(NOT R_HOST MATCHES "^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$")
@@ -72,6 +75,8 @@ function(lumivance_write_release_header)
       "-DLUMIVANCE_X64_INSTALLER=/path/x64.exe -DLUMIVANCE_ARM64_INSTALLER=/path/arm64.exe")
   endif()
 
+  set(LUMIVANCE_X64_PATH "/downloads/win/x64/LumivanceSetup-${R_VERSION}.exe")
+  set(LUMIVANCE_ARM64_PATH "/downloads/win/arm64/LumivanceSetup-${R_VERSION}.exe")
   set(LUMIVANCE_HOST "${R_HOST}")
   set(LUMIVANCE_PORT "${R_PORT}")
   set(LUMIVANCE_X64_SHA256_VALUE "${X64_SHA256}")
@@ -88,13 +93,41 @@ namespace lumivance::release_config {
 inline constexpr wchar_t kDownloadHost[] = L"@LUMIVANCE_HOST@";
 inline constexpr std::uint16_t kDownloadPort = @LUMIVANCE_PORT@;
 
+inline constexpr wchar_t kX64DownloadPath[] = L"@LUMIVANCE_X64_PATH@";
 inline constexpr char kX64Sha256[] = "@LUMIVANCE_X64_SHA256_VALUE@";
 inline constexpr std::uint64_t kX64Size = @LUMIVANCE_X64_SIZE_VALUE@ULL;
 
+inline constexpr wchar_t kArm64DownloadPath[] = L"@LUMIVANCE_ARM64_PATH@";
 inline constexpr char kArm64Sha256[] = "@LUMIVANCE_ARM64_SHA256_VALUE@";
 inline constexpr std::uint64_t kArm64Size = @LUMIVANCE_ARM64_SIZE_VALUE@ULL;
 
 }  // namespace lumivance::release_config
 ]==] @ONLY)
-  message(VERBOSE "Lumivance release: https://${R_HOST}:${R_PORT}, x64 ${X64_SIZE} bytes ${X64_SHA256}, arm64 ${ARM64_SIZE} bytes ${ARM64_SHA256}")
+  message(VERBOSE "Lumivance ${R_VERSION} release: https://${R_HOST}:${R_PORT}, x64 ${X64_SIZE} bytes ${X64_SHA256}, arm64 ${ARM64_SIZE} bytes ${ARM64_SHA256}")
+endfunction()
+
+# lumivance_add_release_table(<name> <dir holding release_config.h>): the worker's release table
+# (worker/release_table.cpp) compiled against one pinned release, as a library that a program links
+# beside lumivance_worker.
+function(lumivance_add_release_table name header_dir)
+  get_property(source GLOBAL PROPERTY LUMIVANCE_RELEASE_TABLE_SOURCE)
+  add_library(${name} STATIC "${source}")
+  target_include_directories(${name} PRIVATE "${header_dir}")
+  target_link_libraries(${name} PUBLIC lumivance_worker)
+endfunction()
+
+# lumivance_pin_release_at_build_time(<name> OUTPUT_DIR <dir> PORT <n> INSTALLER <file> [DEPENDS <dep>...])
+# A release table for a test or benchmark variant pinned to an installer that the build itself makes:
+# the header is written when the installer exists, both architectures pinned to it, host localhost.
+function(lumivance_pin_release_at_build_time name)
+  cmake_parse_arguments(P "" "OUTPUT_DIR;PORT;INSTALLER" "DEPENDS" ${ARGN})
+  set(header "${P_OUTPUT_DIR}/release_config.h")
+  add_custom_command(OUTPUT "${header}"
+    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${header} -DVERSION=${PROJECT_VERSION} -DHOST=localhost -DPORT=${P_PORT}
+            -DX64_INSTALLER=${P_INSTALLER} -DARM64_INSTALLER=${P_INSTALLER}
+            -P ${PROJECT_SOURCE_DIR}/cmake/WriteReleaseConfig.cmake
+    DEPENDS ${P_DEPENDS} ${PROJECT_SOURCE_DIR}/cmake/ReleaseConfig.cmake
+    COMMENT "Pinning ${name} to ${P_INSTALLER}")
+  lumivance_add_release_table(${name} "${P_OUTPUT_DIR}")
+  target_sources(${name} PRIVATE "${header}")
 endfunction()

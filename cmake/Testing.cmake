@@ -24,7 +24,7 @@ function(lumivance_add_gtest name)
   cmake_parse_arguments(T "DISPLAY;RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;DOWNLOAD_HOST" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock_main)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  lumivance_folder_include(${name} PRIVATE tests tools)
   gtest_add_tests(TARGET ${name} TEST_LIST added)
 
   if(NOT T_TIMEOUT)

@@ -1,3 +1,5 @@
+#include "download/download_installer.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -5,11 +7,9 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "download/download_clock.h"
-#include "download/download_installer.h"
+#include "base/cancelled.h"
+#include "base/unique_resource_win.h"
 #include "download/download_progress.h"
-#include "download/winhttp_handle.h"
-#include "worker/cancelled.h"
 
 namespace lumivance {
 namespace {
@@ -46,9 +46,13 @@ void ThrowIfCancelled(const InstallState& state)
 
 }  // namespace
 
-void DownloadInstallerWithClock(const ReleaseAsset& asset, const std::filesystem::path& filePath,
-                                InstallState& state, const std::wstring& host, std::uint16_t port, bool secure,
-                                const TickSource& now)
+DownloadCalls RealDownloadCalls()
+{
+    return {.tickCount = [] { return static_cast<std::uint64_t>(GetTickCount64()); }};
+}
+
+void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::path& filePath, InstallState& state,
+                           const std::wstring& host, std::uint16_t port, bool secure, const DownloadCalls& calls)
 {
     // Declared in creation order, so every path closes request, connection, session in that order.
     const WinHttpHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
@@ -101,11 +105,11 @@ void DownloadInstallerWithClock(const ReleaseAsset& asset, const std::filesystem
 
     std::array<char, kReadBufferBytes> buffer{};
     std::uint64_t received = 0;
-    const std::uint64_t startTick = now();
+    const std::uint64_t startTick = calls.tickCount();
     ThrowIfCancelled(state);
 
     for (;;) {
-        if (now() - startTick > kBodyTimeLimitMs) {
+        if (calls.tickCount() - startTick > kBodyTimeLimitMs) {
             Fail(kTookTooLong);
         }
         DWORD chunkLength = 0;
@@ -137,8 +141,7 @@ void DownloadInstallerWithClock(const ReleaseAsset& asset, const std::filesystem
 void DownloadInstaller(const ReleaseAsset& asset, const std::filesystem::path& filePath, InstallState& state,
                        const std::wstring& host, std::uint16_t port, bool secure)
 {
-    DownloadInstallerWithClock(asset, filePath, state, host, port, secure,
-                               [] { return static_cast<std::uint64_t>(GetTickCount64()); });
+    DownloadInstallerWith(asset, filePath, state, host, port, secure, RealDownloadCalls());
 }
 
 }  // namespace lumivance

@@ -7,6 +7,8 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"LumivanceDemoInstaller";
 constexpr wchar_t kTitle[] = L"Lumivance Installer (demo)";
+// The release the demo pretends to install: the project's own version, from the build.
+constexpr wchar_t kText[] = L"Installing Lumivance " LUMIVANCE_VERSION " (demo)\u2026";
 constexpr UINT_PTR kCloseTimer = 1;
 constexpr UINT kShowMilliseconds = 4000;
 
@@ -24,7 +26,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         RECT area;
         GetClientRect(window, &area);
         FillRect(dc, &area, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-        DrawTextW(dc, L"Installing Lumivance 0.3.20 (demo)\u2026", -1, &area,
+        DrawTextW(dc, kText, -1, &area,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         EndPaint(window, &paint);
         return 0;

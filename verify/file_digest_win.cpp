@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "verify/bcrypt_handles.h"
+#include "base/unique_resource_win.h"
 #include "verify/hex.h"
 
 namespace lumivance {

@@ -1,20 +1,16 @@
-#include "verify/verify_installer.h"
+#include "verify/verify_installer_win.h"
 
-#include <windows.h>
 #include <softpub.h>
-#include <wintrust.h>
 
 #include <cstddef>
 #include <stdexcept>
 #include <string_view>
 
 #include "verify/file_digest.h"
-#include "verify/verify_installer_with.h"
 
 namespace lumivance {
 namespace {
 
-constexpr char kNotVerified[] = "The download could not be verified. Nothing was installed. Please try again.";
 constexpr char kSignatureRefused[] =
     "Windows could not verify Lumivance's signature. Check your internet connection and Windows updates, then "
     "try again.";
@@ -29,7 +25,7 @@ static_assert(offsetof(FullWintrustData, data) == 0);
 static_assert(sizeof(void*) != 8 || sizeof(FullWintrustData) == 88, "Windows' x64 WINTRUST_DATA is 88 bytes");
 
 // Only the verify call's result counts; the close call just releases what the verify left behind.
-bool WindowsTrustsSignature(const std::filesystem::path& file, const TrustCalls& calls)
+bool WindowsTrustsSignature(const std::filesystem::path& file, const VerifyCalls& calls)
 {
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
@@ -62,24 +58,29 @@ bool WindowsTrustsSignature(const std::filesystem::path& file, const TrustCalls&
 
 }  // namespace
 
-void VerifyInstallerWith(const std::filesystem::path& file, const ReleaseAsset& asset, const TrustCalls& calls)
+void VerifyInstallerWith(const std::filesystem::path& file, const ReleaseAsset& asset, const VerifyCalls& calls)
 {
     // Cheapest first: a wrong size costs no read, a wrong digest no signature check (which may go online).
     if (std::filesystem::file_size(file) != asset.sizeBytes) {
-        throw std::runtime_error(kNotVerified);
+        throw std::runtime_error(kDownloadNotVerified);
     }
     // Compared whole, length included: a pinned digest in capitals or of the wrong length never matches.
     if (ComputeFileSha256(file) != std::string_view(asset.sha256Hex)) {
-        throw std::runtime_error(kNotVerified);
+        throw std::runtime_error(kDownloadNotVerified);
     }
     if (!WindowsTrustsSignature(file, calls)) {
         throw std::runtime_error(kSignatureRefused);
     }
 }
 
+VerifyCalls RealVerifyCalls()
+{
+    return {.winVerifyTrust = WinVerifyTrust};
+}
+
 void VerifyInstaller(const std::filesystem::path& file, const ReleaseAsset& asset)
 {
-    VerifyInstallerWith(file, asset, TrustCalls{});
+    VerifyInstallerWith(file, asset, RealVerifyCalls());
 }
 
 }  // namespace lumivance

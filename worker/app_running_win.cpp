@@ -6,8 +6,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "worker/app_detection.h"
-#include "worker/win_handles.h"
+#include "base/unique_resource_win.h"
 
 namespace lumivance {
 
@@ -35,57 +34,68 @@ std::wstring ReadLocalAppData()
     return {};
 }
 
-class ToolhelpSnapshot final : public ProcessSnapshot {
-public:
-    explicit ToolhelpSnapshot(FileHandle snapshot) : snapshot_(std::move(snapshot)) { entry_.dwSize = sizeof(entry_); }
-
-    std::optional<ProcessEntry> Next() override
-    {
-        const BOOL listed = started_ ? Process32NextW(snapshot_.get(), &entry_)
-                                     : Process32FirstW(snapshot_.get(), &entry_);
-        started_ = true;
-        if (!listed) {
-            return std::nullopt;
-        }
-        return ProcessEntry{{entry_.szExeFile, wcsnlen(entry_.szExeFile, std::size(entry_.szExeFile))},
-                            entry_.th32ProcessID};
-    }
-
-    std::optional<std::wstring> ImagePath(std::uint32_t processId) override
-    {
-        const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        if (!process) {
-            return std::nullopt;
-        }
-        std::wstring image(kImagePathCapacity, L'\0');
-        DWORD length = kImagePathCapacity;
-        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) {
-            return std::nullopt;
-        }
-        image.resize(wcsnlen(image.data(), image.size()));
-        return image;
-    }
-
-private:
-    FileHandle snapshot_;
-    PROCESSENTRY32W entry_{};
-    bool started_ = false;
+// What one Toolhelp walk keeps: the snapshot and the entry the last name points into.
+struct ToolhelpWalk {
+    FileHandle snapshot;
+    PROCESSENTRY32W entry{};
+    bool started = false;
 };
 
-std::unique_ptr<ProcessSnapshot> TakeToolhelpSnapshot()
+ProcessSnapshot TakeToolhelpSnapshot()
 {
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         return nullptr;
     }
-    return std::make_unique<ToolhelpSnapshot>(std::move(snapshot));
+    auto walk = std::make_shared<ToolhelpWalk>();
+    walk->snapshot = std::move(snapshot);
+    walk->entry.dwSize = sizeof(walk->entry);
+    return walk;
+}
+
+std::optional<ProcessEntry> NextToolhelpProcess(const ProcessSnapshot& snapshot)
+{
+    ToolhelpWalk& walk = *static_cast<ToolhelpWalk*>(snapshot.get());
+    const BOOL listed = walk.started ? Process32NextW(walk.snapshot.get(), &walk.entry)
+                                     : Process32FirstW(walk.snapshot.get(), &walk.entry);
+    walk.started = true;
+    if (!listed) {
+        return std::nullopt;
+    }
+    return ProcessEntry{{walk.entry.szExeFile, wcsnlen(walk.entry.szExeFile, std::size(walk.entry.szExeFile))},
+                        walk.entry.th32ProcessID};
+}
+
+std::optional<std::wstring> QueryImagePath(std::uint32_t processId)
+{
+    const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) {
+        return std::nullopt;
+    }
+    std::wstring image(kImagePathCapacity, L'\0');
+    DWORD length = kImagePathCapacity;
+    if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) {
+        return std::nullopt;
+    }
+    image.resize(wcsnlen(image.data(), image.size()));
+    return image;
 }
 
 }  // namespace
 
+AppRunningCalls RealAppRunningCalls()
+{
+    return {
+        .localAppData = ReadLocalAppData,
+        .takeSnapshot = TakeToolhelpSnapshot,
+        .nextProcess = NextToolhelpProcess,
+        .imagePath = QueryImagePath,
+    };
+}
+
 bool IsAppRunning()
 {
-    return IsAppRunningWith(ReadLocalAppData(), TakeToolhelpSnapshot);
+    return IsAppRunningWith(RealAppRunningCalls());
 }
 
 }  // namespace lumivance

@@ -4,8 +4,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "worker/cancelled.h"
-#include "worker/message_text.h"
+#include "base/cancelled.h"
+#include "base/message_text.h"
+#include "verify/verify_installer.h"
 #include "worker/release_table.h"
 
 namespace lumivance {
@@ -21,8 +22,6 @@ constexpr wchar_t kStagingFileName[] = L"LumivanceSetup.exe";
 constexpr char kAppRunningAtStart[] =
     "Quit Lumivance before installing, so any recording can finish. Then choose Retry.";
 constexpr char kAppRunningBeforeLaunch[] = "Quit Lumivance before installing, then choose Retry.";
-constexpr char kCouldNotPrepare[] = "Could not prepare installation.";
-constexpr char kNotVerified[] = "The download could not be verified. Nothing was installed. Please try again.";
 constexpr char kCouldNotStart[] = "Could not start installation. Please try again.";
 constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumivance and try again.";
 
@@ -31,52 +30,52 @@ constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumiv
 constexpr int kRemovalTries = 10;
 constexpr auto kRemovalPause = 200ms;
 
-void RunSteps(InstallState& state, const InstallOps& ops, path& stagingDirectory)
+void RunSteps(InstallState& state, const InstallCalls& calls, path& stagingDirectory)
 {
-    if (ops.isAppRunning()) {
+    if (calls.isAppRunning()) {
         throw std::runtime_error(kAppRunningAtStart);
     }
-    const ReleaseAsset& release = ops.selectReleaseAsset();
+    const ReleaseAsset& release = calls.selectReleaseAsset();
 
-    const std::optional<std::wstring> guidText = ops.newGuidText();
+    const std::optional<std::wstring> guidText = calls.newGuidText();
     if (!guidText) {
-        throw std::runtime_error(kCouldNotPrepare);
+        throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     const std::wstring directoryName = kStagingDirectoryPrefix + *guidText;
-    const path tempDirectory = ops.tempDirectory();
+    const path tempDirectory = calls.tempDirectory();
     stagingDirectory = tempDirectory / directoryName;
-    if (!ops.createDirectory(stagingDirectory)) {
+    if (!calls.createDirectory(stagingDirectory)) {
         // Only a repeated GUID gets here: the directory is somebody else's, so it is not ours to remove.
         stagingDirectory.clear();
-        throw std::runtime_error(kCouldNotPrepare);
+        throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     const path stagingFile = stagingDirectory / kStagingFileName;
 
-    ops.download(release, stagingFile, state, kDownloadHost, kDownloadPort, true);
+    calls.download(release, stagingFile, state, kDownloadHost, kDownloadPort, true);
 
     // Verified by path and started by path: without this lock another process of the user could swap the
     // file in between. Held until the installer has exited, released before the directory is removed.
-    const StagingFileLock lock = ops.lockStagingFile(stagingFile);
+    const StagingFileLock lock = calls.lockStagingFile(stagingFile);
     if (!lock) {
-        throw std::runtime_error(kNotVerified);
+        throw std::runtime_error(kDownloadNotVerified);
     }
 
     if (state.cancelRequested.load()) {
         throw Cancelled{};
     }
     state.phase.exchange(InstallPhase::Verifying);
-    ops.verify(stagingFile, release);
+    calls.verify(stagingFile, release);
 
     state.phase.exchange(InstallPhase::Installing);
     // The last look at cancel: once the installer runs, neither it nor the wait can be interrupted.
     if (state.cancelRequested.load()) {
         throw Cancelled{};
     }
-    if (ops.isAppRunning()) {
+    if (calls.isAppRunning()) {
         throw std::runtime_error(kAppRunningBeforeLaunch);
     }
 
-    if (!ops.launchAndWait(stagingFile, stagingDirectory, state.exitCode)) {
+    if (!calls.launchAndWait(stagingFile, stagingDirectory, state.exitCode)) {
         throw std::runtime_error(kCouldNotStart);
     }
     if (state.exitCode != 0) {
@@ -84,11 +83,11 @@ void RunSteps(InstallState& state, const InstallOps& ops, path& stagingDirectory
     }
 }
 
-void RemoveStagingDirectory(const InstallOps& ops, const path& directory) noexcept
+void RemoveStagingDirectory(const InstallCalls& calls, const path& directory) noexcept
 {
     try {
-        for (int attempt = 1; !ops.removeTree(directory) && attempt < kRemovalTries; ++attempt) {
-            ops.pause(kRemovalPause);
+        for (int attempt = 1; !calls.removeTree(directory) && attempt < kRemovalTries; ++attempt) {
+            calls.pause(kRemovalPause);
         }
     } catch (...) {
         // Whatever could not be removed stays; the attempt's outcome and finished must not depend on it.
@@ -97,11 +96,11 @@ void RemoveStagingDirectory(const InstallOps& ops, const path& directory) noexce
 
 }  // namespace
 
-void RunInstallWith(InstallState& state, const InstallOps& ops)
+void RunInstallWith(InstallState& state, const InstallCalls& calls)
 {
     path stagingDirectory;  // the clean-up removes it on every path once it is set
     try {
-        RunSteps(state, ops, stagingDirectory);
+        RunSteps(state, calls, stagingDirectory);
     } catch (const Cancelled&) {
         state.exitCode = kExitCancelled;
     } catch (const std::exception& failure) {
@@ -109,7 +108,7 @@ void RunInstallWith(InstallState& state, const InstallOps& ops)
     }
 
     if (!stagingDirectory.empty()) {
-        RemoveStagingDirectory(ops, stagingDirectory);
+        RemoveStagingDirectory(calls, stagingDirectory);
     }
     // The dialog may close from here on: nothing of the record is written after this.
     state.finished.exchange(true);

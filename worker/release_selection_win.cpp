@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "worker/release_choice.h"
-
 namespace lumivance {
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "worker/release_asset.h"
+#include "base/release_asset.h"
 
 namespace lumivance {
 

@@ -48,7 +48,7 @@ struct Script {
     bool dialogBeforeWorker = false;
     int attempts = 0;
 
-    AttemptOps Ops()
+    AttemptCalls Calls()
     {
         return {
             .startWorker =
@@ -125,7 +125,7 @@ TEST(AttemptLoop, RetryStartsAFreshAttemptFromTheResetRecord)
     script.workers = {Fail(L"First.", 1602), Fail(L"Second."), Succeed};
     script.answers = {true, true};
     InstallState state;
-    EXPECT_EQ(RunAttempts(state, script.Ops()), 0u);
+    EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 0u);
     EXPECT_THAT(script.boxes, ElementsAre(L"First.", L"Second."));
     ASSERT_EQ(script.starts.size(), 3u);
     for (const Start& start : script.starts) {
@@ -145,7 +145,7 @@ TEST(AttemptLoop, ADialogThatCannotBeShownCancelsTheAttempt)
     script.workers = {RunUntilCancelled};
     script.dialogResult = static_cast<std::int32_t>(0x80004005);  // E_FAIL
     InstallState state;
-    EXPECT_EQ(RunAttempts(state, script.Ops()), 1223u) << "the worker must be told to stop, or it runs on alone";
+    EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 1223u) << "the worker must be told to stop, or it runs on alone";
     EXPECT_THAT(script.boxes, IsEmpty());
 }
 
@@ -160,7 +160,7 @@ TEST(AttemptLoop, ADialogThatReturnsWithoutFailingCancelsNothing)
     }};
     script.dialogResult = 1;
     InstallState state;
-    EXPECT_EQ(RunAttempts(state, script.Ops()), 0u);
+    EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 0u);
 }
 
 TEST(AttemptLoop, AWorkerThreadThatCannotBeMadeIsAFailureTheUserMayRetry)
@@ -170,7 +170,7 @@ TEST(AttemptLoop, AWorkerThreadThatCannotBeMadeIsAFailureTheUserMayRetry)
         script.workers = {Succeed};
         script.threadFails = {true};
         InstallState state;
-        EXPECT_EQ(RunAttempts(state, script.Ops()), 1u);
+        EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 1u);
         EXPECT_THAT(script.boxes, ElementsAre(L"Could not prepare installation."));
         EXPECT_THAT(script.starts, IsEmpty());
     }
@@ -180,17 +180,17 @@ TEST(AttemptLoop, AWorkerThreadThatCannotBeMadeIsAFailureTheUserMayRetry)
         script.threadFails = {true, true};
         script.answers = {true, true};
         InstallState state;
-        EXPECT_EQ(RunAttempts(state, script.Ops()), 0u);
+        EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 0u);
         EXPECT_EQ(script.boxes.size(), 2u);
         EXPECT_EQ(script.starts.size(), 1u);
     }
     {
         // std::thread allocates its state too: running out of memory there is the same failure.
         Script script;
-        AttemptOps ops = script.Ops();
-        ops.startWorker = [](InstallState*) -> std::thread { throw std::bad_alloc(); };
+        AttemptCalls calls = script.Calls();
+        calls.startWorker = [](InstallState*) -> std::thread { throw std::bad_alloc(); };
         InstallState state;
-        EXPECT_EQ(RunAttempts(state, ops), 1u);
+        EXPECT_EQ(RunAttemptsWith(state, calls), 1u);
         EXPECT_THAT(script.boxes, ElementsAre(L"Could not prepare installation."));
     }
 }

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/install_state.h"
-#include "worker/install_ops.h"
-#include "worker/release_asset.h"
+#include "base/install_state.h"
+#include "base/release_asset.h"
+#include "worker/install_workflow.h"
 
 namespace lumivance::testing {
 
@@ -51,10 +51,10 @@ struct FakeSystem {
     std::weak_ptr<void> lock;
     std::vector<std::chrono::milliseconds> pauses;
 
-    InstallOps Ops()
+    InstallCalls Calls()
     {
-        InstallOps ops;
-        ops.isAppRunning = [this] {
+        InstallCalls system;
+        system.isAppRunning = [this] {
             const std::size_t index = Count("isAppRunning");
             calls.push_back("isAppRunning");
             if (onAppRunningCheck) {
@@ -62,28 +62,28 @@ struct FakeSystem {
             }
             return index < appRunningAnswers.size() && appRunningAnswers[index];
         };
-        ops.selectReleaseAsset = [this]() -> const ReleaseAsset& {
+        system.selectReleaseAsset = [this]() -> const ReleaseAsset& {
             calls.push_back("selectReleaseAsset");
             if (onSelect) {
                 onSelect();
             }
             return kRow;
         };
-        ops.newGuidText = [this]() -> std::optional<std::wstring> {
+        system.newGuidText = [this]() -> std::optional<std::wstring> {
             calls.push_back("newGuidText");
             if (guidFails) {
                 return std::nullopt;
             }
             return guidText;
         };
-        ops.tempDirectory = [this] {
+        system.tempDirectory = [this] {
             calls.push_back("tempDirectory");
             if (onTempDirectory) {
                 onTempDirectory();
             }
             return temp;
         };
-        ops.createDirectory = [this](const std::filesystem::path& directory) {
+        system.createDirectory = [this](const std::filesystem::path& directory) {
             calls.push_back("createDirectory");
             createdDirectory = directory;
             if (onCreateDirectory) {
@@ -91,7 +91,7 @@ struct FakeSystem {
             }
             return !directoryAlreadyExists;
         };
-        ops.download = [this](const ReleaseAsset& row, const std::filesystem::path& file, InstallState& state,
+        system.download = [this](const ReleaseAsset& row, const std::filesystem::path& file, InstallState& state,
                               const std::wstring& host, std::uint16_t port, bool secure) {
             calls.push_back("download");
             downloadedRow = &row;
@@ -103,7 +103,7 @@ struct FakeSystem {
                 onDownload(state);
             }
         };
-        ops.lockStagingFile = [this](const std::filesystem::path&) -> StagingFileLock {
+        system.lockStagingFile = [this](const std::filesystem::path&) -> StagingFileLock {
             calls.push_back("lockStagingFile");
             if (lockFails) {
                 return nullptr;
@@ -112,7 +112,7 @@ struct FakeSystem {
             lock = held;
             return held;
         };
-        ops.verify = [this](const std::filesystem::path& file, const ReleaseAsset& row) {
+        system.verify = [this](const std::filesystem::path& file, const ReleaseAsset& row) {
             calls.push_back(lock.expired() ? "verify(unlocked)" : "verify");
             verifiedFile = file;
             verifiedRow = &row;
@@ -120,7 +120,7 @@ struct FakeSystem {
                 onVerify();
             }
         };
-        ops.launchAndWait = [this](const std::filesystem::path& file, const std::filesystem::path& directory,
+        system.launchAndWait = [this](const std::filesystem::path& file, const std::filesystem::path& directory,
                                    std::uint32_t& exitCode) {
             calls.push_back(lock.expired() ? "launchAndWait(unlocked)" : "launchAndWait");
             launchedFile = file;
@@ -134,7 +134,7 @@ struct FakeSystem {
             exitCode = installerExitCode;
             return true;
         };
-        ops.removeTree = [this](const std::filesystem::path& directory) {
+        system.removeTree = [this](const std::filesystem::path& directory) {
             calls.push_back(lock.expired() ? "removeTree" : "removeTree(locked)");
             removed.push_back(directory);
             if (onRemove) {
@@ -146,8 +146,8 @@ struct FakeSystem {
             }
             return true;
         };
-        ops.pause = [this](std::chrono::milliseconds duration) { pauses.push_back(duration); };
-        return ops;
+        system.pause = [this](std::chrono::milliseconds duration) { pauses.push_back(duration); };
+        return system;
     }
 
     std::size_t Count(const std::string& name) const

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/cancelled.h"
 #include "tests/native/fake_system.h"
-#include "worker/cancelled.h"
 #include "worker/install_workflow.h"
 #include "worker/release_table.h"
 
@@ -27,7 +27,7 @@ struct Outcome {
 
 Outcome RunAttempt(FakeSystem& fake, InstallState& state)
 {
-    RunInstallWith(state, fake.Ops());
+    RunInstallWith(state, fake.Calls());
     EXPECT_TRUE(state.finished.load()) << "finished must be set on every path";
     return {state.errorText, state.exitCode, state.phase.load()};
 }
@@ -223,12 +223,12 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
 TEST(InstallWorkflow, ExitCodeThatCannotBeReadCountsAsFailure)
 {
     FakeSystem fake;
-    InstallOps ops = fake.Ops();
-    ops.launchAndWait = [](const std::filesystem::path&, const std::filesystem::path&, std::uint32_t&) {
+    InstallCalls calls = fake.Calls();
+    calls.launchAndWait = [](const std::filesystem::path&, const std::filesystem::path&, std::uint32_t&) {
         return true;  // started and waited, but GetExitCodeProcess wrote nothing
     };
     InstallState state;
-    RunInstallWith(state, ops);
+    RunInstallWith(state, calls);
     EXPECT_EQ(state.errorText, L"Lumivance could not be installed. Close Lumivance and try again.");
     EXPECT_EQ(state.exitCode, 1u);
 }

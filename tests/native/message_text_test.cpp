@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "worker/message_text.h"
+#include "base/message_text.h"
 
 namespace lumivance {
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include "base/cancelled.h"
 #include "tests/native/fake_system.h"
-#include "worker/cancelled.h"
 #include "worker/install_workflow.h"
 
 namespace lumivance {
@@ -70,10 +70,10 @@ TEST(ThreadHandshake, AttemptsThatCancelOrSucceedShareTheRecordWithoutARace)
         const std::int32_t cancelAt = cancel ? 40 : 101;
         fake.onDownload = [cancelAt](InstallState& s) { ChunkedDownload(s, cancelAt); };
         fake.installerExitCode = attempt % 3 == 0 ? 3 : 0;
-        const InstallOps ops = fake.Ops();
+        const InstallCalls calls = fake.Calls();
 
         ResetForAttempt(state);
-        std::thread worker([&] { RunInstallWith(state, ops); });
+        std::thread worker([&] { RunInstallWith(state, calls); });
         const Seen seen = PollLikeTheDialog(state, cancelAt);
         worker.join();
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "worker/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace lumivance {
 namespace {

@@ -13,10 +13,10 @@
 #include <system_error>
 #include <vector>
 
+#include "base/unique_resource_win.h"
 #include "tests/windows/running_copy.h"
 #include "tests/windows/test_support.h"
 #include "worker/app_running.h"
-#include "worker/win_handles.h"
 
 namespace lumivance {
 namespace {

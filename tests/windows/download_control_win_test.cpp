@@ -1,6 +1,6 @@
 // What the user and the clock can do to a running download, and what it sends: cancel before, during and
 // around the body against the real WinHTTP and the test host; the ten-minute limit through the download's
-// clock parameter (the only thing not taken from the real system); the request as the server received it.
+// clock call (the only thing not taken from the real system); the request as the server received it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,20 +77,20 @@ TEST_F(DownloadControl, CancelDuringTheBodyFinishesTheChunkInHandThenStops)
 
 // The start tick is the clock's first reading; every later reading is that tick until the bar shows at least
 // `jumpAtPercent`, and that tick + `jumpBy` from then on.
-TickSource ClockJumpingAt(const InstallState& state, std::int32_t jumpAtPercent, std::uint64_t jumpBy)
+DownloadCalls ClockJumpingAt(const InstallState& state, std::int32_t jumpAtPercent, std::uint64_t jumpBy)
 {
     constexpr std::uint64_t start = 5'000'000;
     auto readings = std::make_shared<int>(0);
-    return [&state, jumpAtPercent, jumpBy, readings] {
+    return {.tickCount = [&state, jumpAtPercent, jumpBy, readings] {
         const bool first = (*readings)++ == 0;
         return !first && state.progressPercent.load() >= jumpAtPercent ? start + jumpBy : start;
-    };
+    }};
 }
 
 TEST_F(DownloadControl, APassThatBeginsAtExactlyTenMinutesStillReads)
 {
     InstallState state;
-    const TickSource clock = ClockJumpingAt(state, 0, 600'000);
+    const DownloadCalls clock = ClockJumpingAt(state, 0, 600'000);
     const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
                                                          testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Returned) << outcome.message;
@@ -100,7 +100,7 @@ TEST_F(DownloadControl, APassThatBeginsAtExactlyTenMinutesStillReads)
 TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
 {
     InstallState state;
-    const TickSource clock = ClockJumpingAt(state, 98, 600'001);
+    const DownloadCalls clock = ClockJumpingAt(state, 98, 600'001);
     const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
                                                          testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Failed);
@@ -112,7 +112,7 @@ TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
 
     // Already late at the first pass: nothing is read.
     InstallState lateState;
-    const TickSource lateClock = ClockJumpingAt(lateState, 0, 600'001);
+    const DownloadCalls lateClock = ClockJumpingAt(lateState, 0, 600'001);
     const DownloadOutcome late = testing::RunDownload({L"/exact/200000", kBodySize}, file_, lateState,
                                                       testing::TrustedPort(), &lateClock);
     EXPECT_EQ(late.message, "The download took too long. Please try again on a faster connection.");

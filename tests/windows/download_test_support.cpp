@@ -5,9 +5,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/cancelled.h"
 #include "download/download_installer.h"
 #include "tests/windows/test_support.h"
-#include "worker/cancelled.h"
 
 namespace lumivance::testing {
 namespace {
@@ -77,12 +77,12 @@ bool HoldsGeneratedBytes(const std::filesystem::path& file, std::uint64_t count)
 }
 
 DownloadOutcome RunDownload(const TestAsset& asset, const std::filesystem::path& file, InstallState& state,
-                            std::uint16_t port, const TickSource* clock)
+                            std::uint16_t port, const DownloadCalls* calls)
 {
     const ReleaseAsset row = asset.Row();
     try {
-        if (clock != nullptr) {
-            DownloadInstallerWithClock(row, file, state, L"localhost", port, true, *clock);
+        if (calls != nullptr) {
+            DownloadInstallerWith(row, file, state, L"localhost", port, true, *calls);
         } else {
             DownloadInstaller(row, file, state, L"localhost", port, true);
         }

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/install_state.h"
-#include "download/download_clock.h"
+#include "base/install_state.h"
+#include "base/release_asset.h"
+#include "download/download_installer.h"
 #include "tests/windows/test_support.h"
-#include "worker/release_asset.h"
 
 namespace lumivance::testing {
 
@@ -57,9 +57,9 @@ struct TestAsset {
     std::uint64_t sizeBytes;
 };
 
-// DownloadInstaller (or, given a clock, its clock-taking form) from localhost:port over TLS.
+// DownloadInstaller (or, given calls, DownloadInstallerWith) from localhost:port over TLS.
 DownloadOutcome RunDownload(const TestAsset& asset, const std::filesystem::path& file, InstallState& state,
-                            std::uint16_t port, const TickSource* clock = nullptr);
+                            std::uint16_t port, const DownloadCalls* calls = nullptr);
 
 // Samples progressPercent from another thread for as long as it lives: the values in the order seen,
 // each once (the first is the value before the download began).

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <fstream>
 
+#include "base/unique_resource_win.h"
 #include "tests/windows/download_test_support.h"
 #include "tests/windows/test_support.h"
-#include "worker/win_handles.h"
 
 namespace lumivance {
 namespace {

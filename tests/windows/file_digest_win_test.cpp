@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "base/unique_resource_win.h"
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
 #include "tests/windows/verify_test_files.h"
 #include "verify/file_digest.h"
-#include "worker/win_handles.h"
 
 namespace lumivance {
 namespace {

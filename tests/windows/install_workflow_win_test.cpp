@@ -10,11 +10,10 @@
 #include <regex>
 #include <thread>
 
+#include "base/message_text.h"
+#include "base/unique_resource_win.h"
 #include "tests/windows/test_support.h"
 #include "worker/install_workflow.h"
-#include "worker/message_text.h"
-#include "worker/system_ops.h"
-#include "worker/win_handles.h"
 
 namespace lumivance {
 namespace {
@@ -33,24 +32,24 @@ struct Attempt {
 };
 
 // The system's own operations, with a download that copies the fake installer into place.
-InstallOps OpsWithFakeInstaller(Attempt& attempt)
+InstallCalls CallsWithFakeInstaller(Attempt& attempt)
 {
-    InstallOps ops = SystemInstallOps();
-    ops.isAppRunning = [] { return false; };
-    ops.selectReleaseAsset = []() -> const ReleaseAsset& { return kRow; };
-    ops.download = [&attempt](const ReleaseAsset&, const path& file, InstallState& state, const std::wstring&,
+    InstallCalls calls = RealInstallCalls();
+    calls.isAppRunning = [] { return false; };
+    calls.selectReleaseAsset = []() -> const ReleaseAsset& { return kRow; };
+    calls.download = [&attempt](const ReleaseAsset&, const path& file, InstallState& state, const std::wstring&,
                               std::uint16_t, bool) {
         attempt.stagingFile = file;
         std::filesystem::copy_file(testing::ToolPath(L"fake_installer.exe"), file);
         state.progressPercent.exchange(100);
     };
-    ops.verify = [](const path&, const ReleaseAsset&) {};
-    const auto remove = ops.removeTree;
-    ops.removeTree = [&attempt, remove](const path& directory) {
+    calls.verify = [](const path&, const ReleaseAsset&) {};
+    const auto remove = calls.removeTree;
+    calls.removeTree = [&attempt, remove](const path& directory) {
         attempt.finishedAtRemoval.push_back(attempt.state.finished.load());
         return remove(directory);
     };
-    return ops;
+    return calls;
 }
 
 TEST(InstallWorkflowOnWindows, StartsTheInstallerFromAFreshStagingDirectoryAndRemovesIt)
@@ -61,7 +60,7 @@ TEST(InstallWorkflowOnWindows, StartsTheInstallerFromAFreshStagingDirectoryAndRe
     const ScopedEnvironment echo(L"LUMIVANCE_FAKE_INSTALLER_ECHO", L"inherited \u00E9");
 
     Attempt attempt;
-    RunInstallWith(attempt.state, OpsWithFakeInstaller(attempt));
+    RunInstallWith(attempt.state, CallsWithFakeInstaller(attempt));
 
     EXPECT_EQ(attempt.state.errorText, L"");
     EXPECT_EQ(attempt.state.exitCode, 0u);
@@ -91,7 +90,7 @@ TEST(InstallWorkflowOnWindows, InstallerExitCodesComeBackExactly)
         SCOPED_TRACE(code);
         const ScopedEnvironment exitWith(L"LUMIVANCE_FAKE_INSTALLER_EXIT", std::to_wstring(code));
         Attempt attempt;
-        RunInstallWith(attempt.state, OpsWithFakeInstaller(attempt));
+        RunInstallWith(attempt.state, CallsWithFakeInstaller(attempt));
         EXPECT_EQ(attempt.state.exitCode, code);
         EXPECT_EQ(attempt.state.errorText,
                   code == 0 ? L"" : L"Lumivance could not be installed. Close Lumivance and try again.");
@@ -102,13 +101,13 @@ TEST(InstallWorkflowOnWindows, InstallerExitCodesComeBackExactly)
 TEST(InstallWorkflowOnWindows, FileThatIsNoProgramIsReportedAndRemoved)
 {
     Attempt attempt;
-    InstallOps ops = OpsWithFakeInstaller(attempt);
-    ops.download = [&attempt](const ReleaseAsset&, const path& file, InstallState&, const std::wstring&,
+    InstallCalls calls = CallsWithFakeInstaller(attempt);
+    calls.download = [&attempt](const ReleaseAsset&, const path& file, InstallState&, const std::wstring&,
                               std::uint16_t, bool) {
         attempt.stagingFile = file;
         std::ofstream(file, std::ios::binary) << "<html>captive portal</html>";
     };
-    RunInstallWith(attempt.state, ops);
+    RunInstallWith(attempt.state, calls);
     EXPECT_EQ(attempt.state.errorText, L"Could not start installation. Please try again.");
     EXPECT_EQ(attempt.state.exitCode, 1u);
     EXPECT_FALSE(std::filesystem::exists(attempt.stagingFile.parent_path()));
@@ -117,11 +116,11 @@ TEST(InstallWorkflowOnWindows, FileThatIsNoProgramIsReportedAndRemoved)
 TEST(InstallWorkflowOnWindows, RemovalOutlastsAScannerHoldingTheFreshInstaller)
 {
     Attempt attempt;
-    InstallOps ops = OpsWithFakeInstaller(attempt);
+    InstallCalls calls = CallsWithFakeInstaller(attempt);
     std::thread scanner;
     std::atomic<bool> scannerHolds{false};
-    const auto launch = ops.launchAndWait;
-    ops.launchAndWait = [&](const path& file, const path& directory, std::uint32_t& exitCode) {
+    const auto launch = calls.launchAndWait;
+    calls.launchAndWait = [&](const path& file, const path& directory, std::uint32_t& exitCode) {
         const bool started = launch(file, directory, exitCode);
         // Like an antivirus scanner: opened without delete sharing, let go of after a moment.
         FileHandle held(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -133,7 +132,7 @@ TEST(InstallWorkflowOnWindows, RemovalOutlastsAScannerHoldingTheFreshInstaller)
         return started;
     };
     const auto started = std::chrono::steady_clock::now();
-    RunInstallWith(attempt.state, ops);
+    RunInstallWith(attempt.state, calls);
     const auto took = std::chrono::steady_clock::now() - started;
     scanner.join();
 
@@ -151,12 +150,12 @@ TEST(InstallWorkflowOnWindows, NonAsciiTempFolderKeepsItsNameInTheErrorText)
     const ScopedEnvironment temp2(L"TEMP", temp.path().wstring());
 
     Attempt attempt;
-    InstallOps ops = OpsWithFakeInstaller(attempt);
-    ops.download = [&attempt](const ReleaseAsset&, const path& file, InstallState&, const std::wstring&,
+    InstallCalls calls = CallsWithFakeInstaller(attempt);
+    calls.download = [&attempt](const ReleaseAsset&, const path& file, InstallState&, const std::wstring&,
                               std::uint16_t, bool) { attempt.stagingFile = file; };  // writes nothing
-    ops.lockStagingFile = [](const path&) { return std::make_shared<int>(0); };  // nothing there to lock
-    ops.verify = [](const path& file, const ReleaseAsset&) { (void)std::filesystem::file_size(file); };
-    RunInstallWith(attempt.state, ops);
+    calls.lockStagingFile = [](const path&) { return std::make_shared<int>(0); };  // nothing there to lock
+    calls.verify = [](const path& file, const ReleaseAsset&) { (void)std::filesystem::file_size(file); };
+    RunInstallWith(attempt.state, calls);
 
     EXPECT_EQ(attempt.stagingFile.parent_path().parent_path(), temp.path());
     EXPECT_NE(attempt.state.errorText.find(attempt.stagingFile.wstring()), std::wstring::npos)

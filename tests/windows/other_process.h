@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "worker/win_handles.h"
+#include "base/unique_resource_win.h"
 
 namespace lumivance::testing {
 

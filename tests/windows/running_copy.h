@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "worker/win_handles.h"
+#include "base/unique_resource_win.h"
 
 namespace lumivance::testing {
 

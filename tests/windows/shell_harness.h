@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs setup's shell around the scripted worker (setup_shell_fake_worker.exe, see fake_run_install.cpp)
+// Runs setup's shell around the scripted worker (setup_shell_fake_worker.exe, see scripted_worker_main.cpp)
 // and reads what the worker logged.
 
 #include <windows.h>

@@ -12,7 +12,7 @@
 #include "tests/windows/verify_test_files.h"
 #include "verify/file_digest.h"
 #include "verify/verify_installer.h"
-#include "worker/system_ops.h"
+#include "worker/install_workflow.h"
 
 namespace lumivance {
 namespace {
@@ -49,7 +49,7 @@ TEST(StagingFileLock, NoOtherProcessCanOverwriteRenameReplaceOrDeleteTheLockedFi
         L"delete " + Quoted(staged.file),
     };
     {
-        const StagingFileLock lock = LockStagingFile(staged.file);
+        const StagingFileLock lock = RealInstallCalls().lockStagingFile(staged.file);
         ASSERT_TRUE(lock);
         for (const std::wstring& attack : attacks) {
             SCOPED_TRACE(testing::ToUtf8(attack));
@@ -78,7 +78,7 @@ TEST(StagingFileLock, DigestSignatureCheckAndLaunchStillOpenTheLockedFile)
 {
     StagedInstaller staged;
     const PinnedRow pinned(TestInstaller(L"signed.exe"));
-    const StagingFileLock lock = LockStagingFile(staged.file);
+    const StagingFileLock lock = RealInstallCalls().lockStagingFile(staged.file);
     ASSERT_TRUE(lock);
 
     EXPECT_EQ(ComputeFileSha256(staged.file), pinned.sha256Hex);
@@ -86,7 +86,7 @@ TEST(StagingFileLock, DigestSignatureCheckAndLaunchStillOpenTheLockedFile)
 
     const testing::ScopedEnvironment exitWith(L"LUMIVANCE_FAKE_INSTALLER_EXIT", L"7");
     std::uint32_t exitCode = 0;
-    ASSERT_TRUE(LaunchAndWait(staged.file, staged.scratch.path(), exitCode));
+    ASSERT_TRUE(RealInstallCalls().launchAndWait(staged.file, staged.scratch.path(), exitCode));
     EXPECT_EQ(exitCode, 7u) << "the locked installer itself ran";
 }
 
@@ -96,7 +96,7 @@ TEST(StagingFileLock, IsRefusedWhileAnotherProcessCanStillWrite)
     StagedInstaller staged;
     const FileHeldByAnotherProcess writer(L"writer", staged.file);
     ASSERT_EQ(writer.failure(), "");
-    EXPECT_FALSE(LockStagingFile(staged.file));
+    EXPECT_FALSE(RealInstallCalls().lockStagingFile(staged.file));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "tests/windows/verify_test_files.h"
-#include "verify/verify_installer_with.h"
+#include "verify/verify_installer_win.h"
 
 namespace lumivance {
 namespace {
@@ -56,9 +56,9 @@ public:
     // The state a verify call leaves behind, which the close call must be handed back.
     const HANDLE state = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5EED0001));
 
-    TrustCalls Calls()
+    VerifyCalls Calls()
     {
-        TrustCalls trust;
+        VerifyCalls trust;
         trust.winVerifyTrust = [this](HWND window, GUID* action, void* record) -> LONG {
             auto* data = static_cast<WINTRUST_DATA*>(record);
             SeenCall seen{window, *action, record, *data, nullptr, {}, {}};

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "worker/release_asset.h"
+#include "base/release_asset.h"
 
 namespace lumivance::testing {
 

@@ -1,4 +1,4 @@
-#include "worker/app_detection.h"
+#include "worker/app_running.h"
 
 #include <stdexcept>
 
@@ -38,22 +38,24 @@ std::wstring ExpectedInstallDirectory(std::wstring_view localAppData)
     return directory;
 }
 
-bool IsAppRunningWith(std::wstring_view localAppData, const TakeProcessSnapshot& takeSnapshot)
+bool IsAppRunningWith(const AppRunningCalls& calls)
 {
+    const std::wstring localAppData = calls.localAppData();
     if (localAppData.empty()) {
         return false;
     }
     const std::wstring installDirectory = ExpectedInstallDirectory(localAppData);
-    const std::unique_ptr<ProcessSnapshot> snapshot = takeSnapshot();
+    // Held until the walk ends, whichever way it ends.
+    const ProcessSnapshot snapshot = calls.takeSnapshot();
     if (!snapshot) {
         throw std::runtime_error(kProcessListUnavailable);
     }
-    while (const std::optional<ProcessEntry> entry = snapshot->Next()) {
+    while (const std::optional<ProcessEntry> entry = calls.nextProcess(snapshot)) {
         // Opening every process would cost a handle per process; only a matching name is worth a look.
         if (!EqualFoldingAsciiCase(entry->exeFileName, kAppFileName)) {
             continue;
         }
-        const std::optional<std::wstring> image = snapshot->ImagePath(entry->processId);
+        const std::optional<std::wstring> image = calls.imagePath(entry->processId);
         if (image && StartsWithFoldingAsciiCase(*image, installDirectory)) {
             return true;
         }

@@ -1,4 +1,4 @@
-#include "worker/release_choice.h"
+#include "worker/release_selection.h"
 
 #include <stdexcept>
 
