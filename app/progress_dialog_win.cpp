@@ -27,8 +27,7 @@ void ShowState(HWND dialog, const InstallState& state)
 
 }  // namespace
 
-HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM,
-                                        LONG_PTR referenceData)
+HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM, LONG_PTR referenceData)
 {
     InstallState& state = *reinterpret_cast<InstallState*>(referenceData);
     switch (notification) {

@@ -23,8 +23,7 @@ AttemptCalls RealAttemptCalls(const SetupCalls& setup)
         .showProgress = [](InstallState& state) -> std::int32_t { return ShowProgressDialog(state); },
         .askRetry =
             [](const std::wstring& text) {
-                return MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) ==
-                       IDRETRY;
+                return MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) == IDRETRY;
             },
     };
 }

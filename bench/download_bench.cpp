@@ -24,15 +24,15 @@ using lumivance::WinHttpHandle;
 
 std::uint64_t BareDownload(const std::wstring& path, const std::filesystem::path& output, std::uint16_t port)
 {
-    const WinHttpHandle session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                            WINHTTP_NO_PROXY_BYPASS, 0));
+    const WinHttpHandle session(
+        WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     const WinHttpHandle connection(session ? WinHttpConnect(session.get(), L"localhost", port, 0) : nullptr);
     const WinHttpHandle request(connection ? WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
                                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                                 WINHTTP_FLAG_SECURE)
                                            : nullptr);
-    if (!request || !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                        0, 0) ||
+    if (!request ||
+        !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         throw std::runtime_error("bare: request failed");
     }
@@ -103,8 +103,8 @@ int wmain(int argc, wchar_t** argv)
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    const double ms = 1000.0 * static_cast<double>(ended.QuadPart - started.QuadPart) /
-                      static_cast<double>(frequency.QuadPart);
+    const double ms =
+        1000.0 * static_cast<double>(ended.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
     std::printf("mode=%ls bytes=%llu ms=%.1f peak_working_set=%llu\n", mode.c_str(),
                 static_cast<unsigned long long>(bytes), ms, static_cast<unsigned long long>(memory.PeakWorkingSetSize));
     return bytes == size ? 0 : 1;

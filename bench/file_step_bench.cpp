@@ -33,8 +33,8 @@ std::string BareSha256(const std::filesystem::path& file)
         BCryptCreateHash(provider.get(), hash.put(), nullptr, 0, nullptr, 0, 0) < 0) {
         throw std::runtime_error("bcrypt: no SHA-256 hash object");
     }
-    const lumivance::FileHandle input(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const lumivance::FileHandle input(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!input) {
         throw std::runtime_error("bcrypt: cannot open the file");
     }
@@ -116,8 +116,8 @@ int wmain(int argc, wchar_t** argv)
     }
     QueryPerformanceCounter(&ended);
 
-    const double ms = 1000.0 * static_cast<double>(ended.QuadPart - started.QuadPart) /
-                      static_cast<double>(frequency.QuadPart);
+    const double ms =
+        1000.0 * static_cast<double>(ended.QuadPart - started.QuadPart) / static_cast<double>(frequency.QuadPart);
     std::printf("step=%ls bytes=%llu ms=%.1f result=%s\n", step.c_str(),
                 static_cast<unsigned long long>(std::filesystem::file_size(file)), ms, result.c_str());
     return succeeded ? 0 : 1;

@@ -23,8 +23,7 @@ constexpr DWORD kStatusOk = 200;
 // Failures are reported by the stage they happen in, not by their cause.
 constexpr char kCouldNotConnect[] = "Could not connect. Check your internet connection and try again.";
 constexpr char kCouldNotPrepare[] = "Could not prepare a secure download.";
-constexpr char kRequestInterrupted[] =
-    "The download was interrupted. Check your internet connection and try again.";
+constexpr char kRequestInterrupted[] = "The download was interrupted. Check your internet connection and try again.";
 constexpr char kUnavailable[] = "The installer is temporarily unavailable. Please try again shortly.";
 constexpr char kCouldNotSave[] = "Could not save the installer. Check your available disk space.";
 constexpr char kTookTooLong[] = "The download took too long. Please try again on a faster connection.";
@@ -55,8 +54,8 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
                            const std::wstring& host, std::uint16_t port, bool secure, const DownloadCalls& calls)
 {
     // Declared in creation order, so every path closes request, connection, session in that order.
-    const WinHttpHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    const WinHttpHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         Fail(kCouldNotConnect);
     }
@@ -81,8 +80,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
     // The receive timeout above does not cover the wait for the response head everywhere (Wine waits for
     // ever); this bounds a server that accepts the request and never answers.
     DWORD responseTimeout = kTimeoutMs;
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
-                     sizeof responseTimeout);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
 
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {

@@ -26,8 +26,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         RECT area;
         GetClientRect(window, &area);
         FillRect(dc, &area, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-        DrawTextW(dc, kText, -1, &area,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        DrawTextW(dc, kText, -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         EndPaint(window, &paint);
         return 0;
     }
@@ -49,8 +48,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     windowClass.lpszClassName = kClassName;
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 420, 160, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, kClassName, kTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 420, 160, nullptr, nullptr, instance, nullptr);
     if (!window) {
         return 1;
     }

@@ -38,10 +38,10 @@ void WriteReport(const std::wstring& reportPath, const FILETIME& started)
     const std::string report = "command_line=" + lumivance::tools::ToUtf8(GetCommandLineW()) + "\n" +
                                "current_directory=" + lumivance::tools::ToUtf8(directory) + "\n" +
                                "image=" + lumivance::tools::ToUtf8(image) + "\n" +
-                               "echo=" + lumivance::tools::ToUtf8(Environment(L"LUMIVANCE_FAKE_INSTALLER_ECHO")) + "\n" +
-                               "started=" + std::to_string(ticks.QuadPart) + "\n";
-    HANDLE file = CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                               "echo=" + lumivance::tools::ToUtf8(Environment(L"LUMIVANCE_FAKE_INSTALLER_ECHO")) +
+                               "\n" + "started=" + std::to_string(ticks.QuadPart) + "\n";
+    HANDLE file =
+        CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }

@@ -25,9 +25,8 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "trust_root: cannot open the Root store (%lu)\n", GetLastError());
         return 1;
     }
-    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                        static_cast<DWORD>(der.size()),
-                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    const BOOL added = CertAddEncodedCertificateToStore(
+        store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     const DWORD error = GetLastError();
     CertCloseStore(store, 0);
     if (!added) {

@@ -30,8 +30,8 @@ struct InstallCalls {
     // directory already existed).
     std::function<std::filesystem::path()> tempDirectory;
     std::function<bool(const std::filesystem::path&)> createDirectory;
-    std::function<void(const ReleaseAsset&, const std::filesystem::path& file, InstallState&,
-                       const std::wstring& host, std::uint16_t port, bool secure)>
+    std::function<void(const ReleaseAsset&, const std::filesystem::path& file, InstallState&, const std::wstring& host,
+                       std::uint16_t port, bool secure)>
         download;
     // Opens the file for reading with read sharing only; empty when that fails.
     std::function<StagingFileLock(const std::filesystem::path& file)> lockStagingFile;

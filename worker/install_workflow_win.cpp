@@ -51,8 +51,8 @@ bool LaunchAndWait(const std::filesystem::path& file, const std::filesystem::pat
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     std::wstring commandLine = L"\"" + file.wstring() + L"\"";
-    if (!CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDirectory.c_str(), &startup, &process)) {
+    if (!CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory.c_str(),
+                        &startup, &process)) {
         return false;
     }
     const KernelHandle processHandle(process.hProcess);
@@ -83,9 +83,8 @@ InstallCalls RealInstallCalls()
         .selectReleaseAsset = SelectReleaseAsset,
         .newGuidText = NewGuidText,
         .tempDirectory = [] { return std::filesystem::temp_directory_path(); },
-        .createDirectory = [](const std::filesystem::path& directory) {
-            return std::filesystem::create_directory(directory);
-        },
+        .createDirectory =
+            [](const std::filesystem::path& directory) { return std::filesystem::create_directory(directory); },
         .download = DownloadInstaller,
         .lockStagingFile = LockStagingFile,
         .verify = VerifyInstaller,

@@ -7,8 +7,7 @@
 namespace lumivance {
 
 namespace {
-constexpr const char* kUnsupportedMachine =
-    "Lumivance requires 64-bit Windows on an Intel, AMD, or ARM processor.";
+constexpr const char* kUnsupportedMachine = "Lumivance requires 64-bit Windows on an Intel, AMD, or ARM processor.";
 }
 
 const ReleaseAsset& ChooseRelease(const ArchitectureObservations& observed)

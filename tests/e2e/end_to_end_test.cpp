@@ -90,8 +90,8 @@ TEST_F(EndToEnd, RunningApplicationStopsSetupBeforeAnyDownload)
     Serve("exact signed");
     SetupRun setup;
     const testing::RunningCopy app(setup.localAppData() / L"Lumivance" / L"Lumivance.exe");
-    EXPECT_EQ(ExpectBoxThenCancel(
-                  setup, L"Quit Lumivance before installing, so any recording can finish. Then choose Retry."),
+    EXPECT_EQ(ExpectBoxThenCancel(setup,
+                                  L"Quit Lumivance before installing, so any recording can finish. Then choose Retry."),
               1u);
     EXPECT_THAT(RequestLines(), IsEmpty()) << "nothing may be downloaded while the app runs";
     ExpectNothingLeft(setup);

@@ -63,10 +63,8 @@ std::vector<std::string> RequestLines()
 }
 
 SetupRun::SetupRun(const SetupOptions& options)
-    : scratch_(L"lumivance-e2e"),
-      temp_(MakeDirectory(scratch_.path() / options.tempName)),
-      localAppData_(MakeDirectory(scratch_.path() / L"Local")),
-      report_(scratch_.path() / L"installer-report.txt"),
+    : scratch_(L"lumivance-e2e"), temp_(MakeDirectory(scratch_.path() / options.tempName)),
+      localAppData_(MakeDirectory(scratch_.path() / L"Local")), report_(scratch_.path() / L"installer-report.txt"),
       program_(SetupExe(options.pinned),
                ui::LaunchOptions{.environment = {
                                      {L"TMP", temp_.wstring()},
@@ -113,8 +111,9 @@ std::optional<ui::MessageBoxView> SetupRun::WaitForBox(std::chrono::milliseconds
     return screen ? screen->messageBox : std::nullopt;
 }
 
-std::optional<ui::ProgressDialogView> SetupRun::WaitForDialog(
-    const std::function<bool(const ui::ProgressDialogView&)>& until, std::chrono::milliseconds timeout)
+std::optional<ui::ProgressDialogView>
+SetupRun::WaitForDialog(const std::function<bool(const ui::ProgressDialogView&)>& until,
+                        std::chrono::milliseconds timeout)
 {
     const auto screen = Watch([&](const ui::Screen& s) { return s.dialog && until(*s.dialog); }, timeout);
     return screen ? screen->dialog : std::nullopt;

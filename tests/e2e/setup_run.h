@@ -34,7 +34,7 @@ std::vector<std::string> RequestLines();
 struct SetupOptions {
     Pinned pinned = Pinned::Signed;
     std::uint32_t installerExitCode = 0;
-    int installerWaitMs = 0;                       // how long the fake installer keeps running
+    int installerWaitMs = 0;                        // how long the fake installer keeps running
     std::wstring tempName = L"lumivance-e2e-temp";  // the name of the temp folder setup is given
 };
 
@@ -52,9 +52,8 @@ public:
     std::optional<ui::Screen> Watch(const std::function<bool(const ui::Screen&)>& until,
                                     std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::optional<ui::MessageBoxView> WaitForBox(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    std::optional<ui::ProgressDialogView> WaitForDialog(
-        const std::function<bool(const ui::ProgressDialogView&)>& until,
-        std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    std::optional<ui::ProgressDialogView> WaitForDialog(const std::function<bool(const ui::ProgressDialogView&)>& until,
+                                                        std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // Watches until setup exits; its full 32-bit exit code.
     std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 

@@ -102,10 +102,11 @@ struct FakeSystem {
                 const std::size_t index = next++;
                 return ProcessEntry{processes[index].exeFileName, kFirstProcessId + static_cast<std::uint32_t>(index)};
             },
-            .imagePath = [this](std::uint32_t processId) {
-                log.imagesAsked.push_back(processId);
-                return processes.at(processId - kFirstProcessId).image;
-            },
+            .imagePath =
+                [this](std::uint32_t processId) {
+                    log.imagesAsked.push_back(processId);
+                    return processes.at(processId - kFirstProcessId).image;
+                },
         });
     }
 };
@@ -126,8 +127,8 @@ TEST(IsAppRunning, CountsTheAppAnywhereBelowTheInstallFolderInAnyAsciiCase)
     EXPECT_TRUE(RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance\\Lumivance.exe"));
     EXPECT_TRUE(RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance\\app-0.3.19\\bin\\Lumivance.exe"));
     EXPECT_TRUE(RunningFrom(L"C:\\USERS\\ANN\\APPDATA\\LOCAL\\LUMIVANCE\\LUMIVANCE.EXE", kLocal, L"LUMIVANCE.EXE"));
-    EXPECT_TRUE(RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance\\Lumivance.exe",
-                            L"C:\\Users\\ann\\AppData\\Local\\"))
+    EXPECT_TRUE(
+        RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance\\Lumivance.exe", L"C:\\Users\\ann\\AppData\\Local\\"))
         << "a trailing backslash must not double the separator";
     EXPECT_TRUE(RunningFrom(L"C:\\Users\\\u00C9lodie\\AppData\\Local\\Lumivance\\Lumivance.exe",
                             L"C:\\Users\\\u00C9lodie\\AppData\\Local"));
@@ -143,8 +144,8 @@ TEST(IsAppRunning, IgnoresTheAppEverywhereElse)
         << "another user's installation is theirs";
     EXPECT_FALSE(RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance"));
     // Literal apart from ASCII case: no slash equivalence, no short names, no Unicode case folding.
-    EXPECT_FALSE(RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance\\Lumivance.exe",
-                             L"C:/Users/ann/AppData/Local"));
+    EXPECT_FALSE(
+        RunningFrom(L"C:\\Users\\ann\\AppData\\Local\\Lumivance\\Lumivance.exe", L"C:/Users/ann/AppData/Local"));
     EXPECT_FALSE(RunningFrom(L"C:\\Users\\annsmith\\AppData\\Local\\Lumivance\\Lumivance.exe",
                              L"C:\\Users\\ANNSMI~1\\AppData\\Local"));
     EXPECT_FALSE(RunningFrom(L"C:\\Users\\\u00E9lodie\\AppData\\Local\\Lumivance\\Lumivance.exe",

@@ -37,9 +37,9 @@ struct Start {
 struct Script {
     // One body per attempt (the last one serves every later attempt); each ends by setting finished.
     std::vector<std::function<void(InstallState&)>> workers;
-    std::vector<bool> threadFails;            // per attempt: std::thread could not be made
-    std::int32_t dialogResult = 0;            // what ShowProgressDialog returns
-    std::vector<bool> answers;                // per box: true for Retry
+    std::vector<bool> threadFails;  // per attempt: std::thread could not be made
+    std::int32_t dialogResult = 0;  // what ShowProgressDialog returns
+    std::vector<bool> answers;      // per box: true for Retry
 
     std::vector<Start> starts;
     std::vector<std::wstring> boxes;

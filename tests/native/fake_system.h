@@ -92,7 +92,7 @@ struct FakeSystem {
             return !directoryAlreadyExists;
         };
         system.download = [this](const ReleaseAsset& row, const std::filesystem::path& file, InstallState& state,
-                              const std::wstring& host, std::uint16_t port, bool secure) {
+                                 const std::wstring& host, std::uint16_t port, bool secure) {
             calls.push_back("download");
             downloadedRow = &row;
             downloadedFile = file;
@@ -121,7 +121,7 @@ struct FakeSystem {
             }
         };
         system.launchAndWait = [this](const std::filesystem::path& file, const std::filesystem::path& directory,
-                                   std::uint32_t& exitCode) {
+                                      std::uint32_t& exitCode) {
             calls.push_back(lock.expired() ? "launchAndWait(unlocked)" : "launchAndWait");
             launchedFile = file;
             launchDirectory = directory;

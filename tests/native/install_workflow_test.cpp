@@ -15,8 +15,8 @@ namespace lumivance {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::FakeSystem;
+using ::testing::IsEmpty;
 using namespace std::chrono_literals;
 
 struct Outcome {
@@ -47,9 +47,9 @@ TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
     EXPECT_EQ(outcome.errorText, L"");
     EXPECT_EQ(outcome.exitCode, 0u);
     EXPECT_EQ(outcome.phase, InstallPhase::Installing);
-    EXPECT_THAT(fake.calls, ElementsAre("isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory",
-                                        "createDirectory", "download", "lockStagingFile", "verify",
-                                        "isAppRunning", "launchAndWait", "removeTree"));
+    EXPECT_THAT(fake.calls,
+                ElementsAre("isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory", "createDirectory",
+                            "download", "lockStagingFile", "verify", "isAppRunning", "launchAndWait", "removeTree"));
 }
 
 TEST(InstallWorkflow, NamesTheStagingDirectoryAndFileAndPassesTheReleaseThrough)
@@ -100,7 +100,8 @@ TEST(InstallWorkflow, EarlyFailuresLeaveNothingBehind)
                  throw std::runtime_error("Could not check whether Lumivance is running. Please try again.");
              };
          },
-         L"Could not check whether Lumivance is running. Please try again.", {"isAppRunning"}},
+         L"Could not check whether Lumivance is running. Please try again.",
+         {"isAppRunning"}},
         {"unsupported machine",
          [](FakeSystem& f) {
              f.onSelect = [] {
@@ -109,9 +110,12 @@ TEST(InstallWorkflow, EarlyFailuresLeaveNothingBehind)
          },
          L"Lumivance requires 64-bit Windows on an Intel, AMD, or ARM processor.",
          {"isAppRunning", "selectReleaseAsset"}},
-        {"no GUID", [](FakeSystem& f) { f.guidFails = true; }, L"Could not prepare installation.",
+        {"no GUID",
+         [](FakeSystem& f) { f.guidFails = true; },
+         L"Could not prepare installation.",
          {"isAppRunning", "selectReleaseAsset", "newGuidText"}},
-        {"no temp folder", [&](FakeSystem& f) { f.onTempDirectory = [&] { throw tempError; }; },
+        {"no temp folder",
+         [&](FakeSystem& f) { f.onTempDirectory = [&] { throw tempError; }; },
          std::wstring(tempError.what(), tempError.what() + std::strlen(tempError.what())),
          {"isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory"}},
     };
@@ -171,8 +175,8 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
          },
          L"The installer is temporarily unavailable. Please try again shortly.", 1, InstallPhase::Downloading, false},
         {"staging file cannot be locked", [](FakeSystem& f) { f.lockFails = true; },
-         L"The download could not be verified. Nothing was installed. Please try again.", 1,
-         InstallPhase::Downloading, false},
+         L"The download could not be verified. Nothing was installed. Please try again.", 1, InstallPhase::Downloading,
+         false},
         {"verification fails",
          [](FakeSystem& f) {
              f.onVerify = [] {
@@ -183,7 +187,10 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
          L"Windows could not verify Lumivance's signature. Check your internet connection and Windows updates, "
          L"then try again.",
          1, InstallPhase::Verifying, false},
-        {"application started during the download", [](FakeSystem& f) { f.appRunningAnswers = {false, true}; },
+        {"application started during the download",
+         [](FakeSystem& f) {
+             f.appRunningAnswers = {false, true};
+         },
          L"Quit Lumivance before installing, then choose Retry.", 1, InstallPhase::Installing, false},
         {"second running check fails",
          [](FakeSystem& f) {
@@ -203,8 +210,8 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
         {"installer exits with 1", [](FakeSystem& f) { f.installerExitCode = 1; },
          L"Lumivance could not be installed. Close Lumivance and try again.", 1, InstallPhase::Installing, true},
         {"installer crashes", [](FakeSystem& f) { f.installerExitCode = 0xC0000005u; },
-         L"Lumivance could not be installed. Close Lumivance and try again.", 0xC0000005u,
-         InstallPhase::Installing, true},
+         L"Lumivance could not be installed. Close Lumivance and try again.", 0xC0000005u, InstallPhase::Installing,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

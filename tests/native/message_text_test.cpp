@@ -26,13 +26,13 @@ TEST(MessageText, Utf8IsDecodedWholeIncludingCharactersBeyondTheBasicPlane)
 TEST(MessageText, MalformedUtf8IsNotGuessedAtButReadAsTheAnsiCodePage)
 {
     const char* const malformed[] = {
-        "J\xFCrgen",          // a Latin-1 byte on its own
-        "\xC0\xAF",           // overlong "/"
-        "\xE0\x80\xAF",       // overlong, three bytes
-        "\xED\xA0\x80",       // a UTF-16 surrogate
-        "\xF4\x90\x80\x80",   // above U+10FFFF
-        "\xE2\x98",           // cut short
-        "\x80",               // a lone continuation byte
+        "J\xFCrgen",         // a Latin-1 byte on its own
+        "\xC0\xAF",          // overlong "/"
+        "\xE0\x80\xAF",      // overlong, three bytes
+        "\xED\xA0\x80",      // a UTF-16 surrogate
+        "\xF4\x90\x80\x80",  // above U+10FFFF
+        "\xE2\x98",          // cut short
+        "\x80",              // a lone continuation byte
     };
     for (const char* text : malformed) {
         SCOPED_TRACE(text);

@@ -9,13 +9,13 @@
 namespace lumivance {
 namespace {
 
-constexpr std::uint16_t kX86 = 0;                 // PROCESSOR_ARCHITECTURE_INTEL
-constexpr std::uint16_t kArm = 5;                 // PROCESSOR_ARCHITECTURE_ARM
-constexpr std::uint16_t kIa64 = 6;                // PROCESSOR_ARCHITECTURE_IA64
-constexpr std::uint16_t kUnknown = 0xFFFF;        // PROCESSOR_ARCHITECTURE_UNKNOWN
-constexpr std::uint16_t kMachineI386 = 0x014C;    // IMAGE_FILE_MACHINE_I386
-constexpr std::uint16_t kMachineArmNt = 0x01C4;   // IMAGE_FILE_MACHINE_ARMNT
-constexpr std::uint16_t kMachineUnknown = 0;      // what a failed or odd call leaves behind
+constexpr std::uint16_t kX86 = 0;                // PROCESSOR_ARCHITECTURE_INTEL
+constexpr std::uint16_t kArm = 5;                // PROCESSOR_ARCHITECTURE_ARM
+constexpr std::uint16_t kIa64 = 6;               // PROCESSOR_ARCHITECTURE_IA64
+constexpr std::uint16_t kUnknown = 0xFFFF;       // PROCESSOR_ARCHITECTURE_UNKNOWN
+constexpr std::uint16_t kMachineI386 = 0x014C;   // IMAGE_FILE_MACHINE_I386
+constexpr std::uint16_t kMachineArmNt = 0x01C4;  // IMAGE_FILE_MACHINE_ARMNT
+constexpr std::uint16_t kMachineUnknown = 0;     // what a failed or odd call leaves behind
 
 const std::uint16_t kEveryArchitecture[] = {12, 9, kX86, kArm, kIa64, kUnknown};
 const std::uint16_t kIndecisiveMachines[] = {kMachineUnknown, kMachineI386, kMachineArmNt, 0x0200, 0xFFFF};

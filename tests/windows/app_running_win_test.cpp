@@ -214,10 +214,9 @@ std::size_t OpenHandleCount()
             throw std::runtime_error("the handle list cannot be read: " + std::to_string(status));
         }
         const auto* table = reinterpret_cast<const Table*>(buffer.data());
-        return static_cast<std::size_t>(std::count_if(table->entries, table->entries + table->count,
-                                                      [](const Entry& entry) {
-                                                          return entry.processId == GetCurrentProcessId();
-                                                      }));
+        return static_cast<std::size_t>(
+            std::count_if(table->entries, table->entries + table->count,
+                          [](const Entry& entry) { return entry.processId == GetCurrentProcessId(); }));
     }
 }
 

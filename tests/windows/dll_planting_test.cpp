@@ -1,7 +1,7 @@
 // DLL planting: setup is run from a folder that also holds a planted winhttp.dll and version.dll, with Wine
 // told to prefer DLLs found beside the program (WINEDLLOVERRIDES=winhttp,version=n,b), which is what
-// Windows does for any DLL that is not a KnownDLL. Setup binds only KERNEL32 and msvcrt at load time and loads everything else after wWinMain
-// has restricted the search to System32, so the planted DLLs must never be loaded.
+// Windows does for any DLL that is not a KnownDLL. Setup binds only KERNEL32 and msvcrt at load time and loads
+// everything else after wWinMain has restricted the search to System32, so the planted DLLs must never be loaded.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,7 +27,10 @@ public:
         }
     }
     const path& program() const { return program_; }
-    bool Loaded(const wchar_t* dll) const { return std::filesystem::exists(scratch_.path() / (std::wstring(dll) + L".loaded")); }
+    bool Loaded(const wchar_t* dll) const
+    {
+        return std::filesystem::exists(scratch_.path() / (std::wstring(dll) + L".loaded"));
+    }
 
 private:
     testing::ScratchDirectory scratch_{L"lumivance-downloads"};

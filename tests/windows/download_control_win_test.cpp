@@ -26,8 +26,8 @@ TEST_F(DownloadControl, CancelSetBeforeTheBodyStopsBeforeTheFirstRead)
 {
     InstallState state;
     state.cancelRequested.store(true);
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
-                                                         testing::TrustedPort());
+    const DownloadOutcome outcome =
+        testing::RunDownload({L"/exact/200000", kBodySize}, file_, state, testing::TrustedPort());
     EXPECT_EQ(outcome.kind, Kind::Cancelled) << outcome.message;
     ASSERT_TRUE(std::filesystem::exists(file_)) << "the file is opened before the flag is read";
     EXPECT_EQ(std::filesystem::file_size(file_), 0u);
@@ -39,8 +39,8 @@ TEST_F(DownloadControl, CancelDuringSetUpLetsAFailingStepReportItsOwnFailure)
 {
     InstallState state;
     state.cancelRequested.store(true);
-    const DownloadOutcome outcome = testing::RunDownload({L"/notfound/200000", kBodySize}, file_, state,
-                                                         testing::TrustedPort());
+    const DownloadOutcome outcome =
+        testing::RunDownload({L"/notfound/200000", kBodySize}, file_, state, testing::TrustedPort());
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_EQ(outcome.message, "The installer is temporarily unavailable. Please try again shortly.");
     EXPECT_FALSE(std::filesystem::exists(file_));
@@ -91,8 +91,8 @@ TEST_F(DownloadControl, APassThatBeginsAtExactlyTenMinutesStillReads)
 {
     InstallState state;
     const DownloadCalls clock = ClockJumpingAt(state, 0, 600'000);
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
-                                                         testing::TrustedPort(), &clock);
+    const DownloadOutcome outcome =
+        testing::RunDownload({L"/exact/200000", kBodySize}, file_, state, testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Returned) << outcome.message;
     EXPECT_TRUE(testing::HoldsGeneratedBytes(file_, kBodySize));
 }
@@ -101,8 +101,8 @@ TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
 {
     InstallState state;
     const DownloadCalls clock = ClockJumpingAt(state, 98, 600'001);
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/200000", kBodySize}, file_, state,
-                                                         testing::TrustedPort(), &clock);
+    const DownloadOutcome outcome =
+        testing::RunDownload({L"/exact/200000", kBodySize}, file_, state, testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_EQ(outcome.message, "The download took too long. Please try again on a faster connection.");
     const std::uint64_t written = std::filesystem::file_size(file_);
@@ -113,8 +113,8 @@ TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
     // Already late at the first pass: nothing is read.
     InstallState lateState;
     const DownloadCalls lateClock = ClockJumpingAt(lateState, 0, 600'001);
-    const DownloadOutcome late = testing::RunDownload({L"/exact/200000", kBodySize}, file_, lateState,
-                                                      testing::TrustedPort(), &lateClock);
+    const DownloadOutcome late =
+        testing::RunDownload({L"/exact/200000", kBodySize}, file_, lateState, testing::TrustedPort(), &lateClock);
     EXPECT_EQ(late.message, "The download took too long. Please try again on a faster connection.");
     EXPECT_EQ(std::filesystem::file_size(file_), 0u);
 }
@@ -128,8 +128,7 @@ std::string Lowercase(std::string text)
 TEST_F(DownloadControl, TheRequestIsOneBareGetWithTheProductsUserAgent)
 {
     InstallState state;
-    const DownloadOutcome outcome = testing::RunDownload({L"/exact/1000", 1000}, file_, state,
-                                                         testing::TrustedPort());
+    const DownloadOutcome outcome = testing::RunDownload({L"/exact/1000", 1000}, file_, state, testing::TrustedPort());
     ASSERT_EQ(outcome.kind, Kind::Returned) << outcome.message;
 
     const auto requests = testing::ReadRequestLog();

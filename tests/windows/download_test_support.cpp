@@ -34,9 +34,18 @@ std::filesystem::path HostFile(const wchar_t* variable)
 
 }  // namespace
 
-std::uint16_t TrustedPort() { return PortFrom(L"LUMIVANCE_DOWNLOAD_PORT"); }
-std::uint16_t UntrustedPort() { return PortFrom(L"LUMIVANCE_UNTRUSTED_PORT"); }
-std::uint16_t ClosedPort() { return PortFrom(L"LUMIVANCE_CLOSED_PORT"); }
+std::uint16_t TrustedPort()
+{
+    return PortFrom(L"LUMIVANCE_DOWNLOAD_PORT");
+}
+std::uint16_t UntrustedPort()
+{
+    return PortFrom(L"LUMIVANCE_UNTRUSTED_PORT");
+}
+std::uint16_t ClosedPort()
+{
+    return PortFrom(L"LUMIVANCE_CLOSED_PORT");
+}
 
 std::vector<LoggedRequest> ReadRequestLog()
 {

@@ -163,8 +163,7 @@ TEST_F(Download, AServerThatNeverAnswersIsGivenUpAfterTheTimeout)
 {
     const Result result = Fetch("silent", kBodySize);
     EXPECT_EQ(result.outcome.kind, Kind::Failed);
-    EXPECT_EQ(result.outcome.message,
-              "The download was interrupted. Check your internet connection and try again.");
+    EXPECT_EQ(result.outcome.message, "The download was interrupted. Check your internet connection and try again.");
     EXPECT_GE(result.took, std::chrono::seconds(14));
     EXPECT_LT(result.took, std::chrono::seconds(30));
     EXPECT_FALSE(std::filesystem::exists(file_));
@@ -197,8 +196,7 @@ TEST_F(Download, AStagingFileThatCannotBeWrittenIsAFullDisk)
 {
     const path intoNowhere = scratch_.path() / L"missing" / L"LumivanceSetup.exe";
     InstallState state;
-    DownloadOutcome outcome = testing::RunDownload({L"/exact/1000", 1000}, intoNowhere, state,
-                                                   testing::TrustedPort());
+    DownloadOutcome outcome = testing::RunDownload({L"/exact/1000", 1000}, intoNowhere, state, testing::TrustedPort());
     EXPECT_EQ(outcome.message, "Could not save the installer. Check your available disk space.");
     EXPECT_FALSE(std::filesystem::exists(intoNowhere.parent_path()));
     EXPECT_EQ(state.progressPercent.load(), 0);

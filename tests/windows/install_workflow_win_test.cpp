@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <chrono>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -38,7 +38,7 @@ InstallCalls CallsWithFakeInstaller(Attempt& attempt)
     calls.isAppRunning = [] { return false; };
     calls.selectReleaseAsset = []() -> const ReleaseAsset& { return kRow; };
     calls.download = [&attempt](const ReleaseAsset&, const path& file, InstallState& state, const std::wstring&,
-                              std::uint16_t, bool) {
+                                std::uint16_t, bool) {
         attempt.stagingFile = file;
         std::filesystem::copy_file(testing::ToolPath(L"fake_installer.exe"), file);
         state.progressPercent.exchange(100);
@@ -103,7 +103,7 @@ TEST(InstallWorkflowOnWindows, FileThatIsNoProgramIsReportedAndRemoved)
     Attempt attempt;
     InstallCalls calls = CallsWithFakeInstaller(attempt);
     calls.download = [&attempt](const ReleaseAsset&, const path& file, InstallState&, const std::wstring&,
-                              std::uint16_t, bool) {
+                                std::uint16_t, bool) {
         attempt.stagingFile = file;
         std::ofstream(file, std::ios::binary) << "<html>captive portal</html>";
     };
@@ -152,8 +152,8 @@ TEST(InstallWorkflowOnWindows, NonAsciiTempFolderKeepsItsNameInTheErrorText)
     Attempt attempt;
     InstallCalls calls = CallsWithFakeInstaller(attempt);
     calls.download = [&attempt](const ReleaseAsset&, const path& file, InstallState&, const std::wstring&,
-                              std::uint16_t, bool) { attempt.stagingFile = file; };  // writes nothing
-    calls.lockStagingFile = [](const path&) { return std::make_shared<int>(0); };  // nothing there to lock
+                                std::uint16_t, bool) { attempt.stagingFile = file; };  // writes nothing
+    calls.lockStagingFile = [](const path&) { return std::make_shared<int>(0); };      // nothing there to lock
     calls.verify = [](const path& file, const ReleaseAsset&) { (void)std::filesystem::file_size(file); };
     RunInstallWith(attempt.state, calls);
 

@@ -62,11 +62,11 @@ UNICODE_STRING Counted(std::wstring& text)
 DWORD StartFromLongPath(const path& image, KernelHandle& started)
 {
     using CreateParameters = NTSTATUS(NTAPI*)(RTL_USER_PROCESS_PARAMETERS**, UNICODE_STRING*, UNICODE_STRING*,
-                                               UNICODE_STRING*, UNICODE_STRING*, void*, UNICODE_STRING*,
-                                               UNICODE_STRING*, UNICODE_STRING*, UNICODE_STRING*, ULONG);
+                                              UNICODE_STRING*, UNICODE_STRING*, void*, UNICODE_STRING*, UNICODE_STRING*,
+                                              UNICODE_STRING*, UNICODE_STRING*, ULONG);
     using DestroyParameters = NTSTATUS(NTAPI*)(RTL_USER_PROCESS_PARAMETERS*);
-    using CreateProcess = NTSTATUS(NTAPI*)(UNICODE_STRING*, ULONG, RTL_USER_PROCESS_PARAMETERS*, void*, void*,
-                                           HANDLE, BOOLEAN, HANDLE, HANDLE, void*);
+    using CreateProcess = NTSTATUS(NTAPI*)(UNICODE_STRING*, ULONG, RTL_USER_PROCESS_PARAMETERS*, void*, void*, HANDLE,
+                                           BOOLEAN, HANDLE, HANDLE, void*);
     struct ProcessInformation {
         ULONG length;
         HANDLE process;
@@ -84,9 +84,9 @@ DWORD StartFromLongPath(const path& image, KernelHandle& started)
     UNICODE_STRING win32Name = Counted(win32Path), ntName = Counted(ntPath), arguments = Counted(commandLine),
                    currentDirectory = Counted(directory);
     RTL_USER_PROCESS_PARAMETERS* parameters = nullptr;
-    if (NtdllFunction<CreateParameters>("RtlCreateProcessParametersEx")(
-            &parameters, &win32Name, nullptr, &currentDirectory, &arguments, nullptr, nullptr, nullptr, nullptr,
-            nullptr, kNormalized) != 0) {
+    if (NtdllFunction<CreateParameters>("RtlCreateProcessParametersEx")(&parameters, &win32Name, nullptr,
+                                                                        &currentDirectory, &arguments, nullptr, nullptr,
+                                                                        nullptr, nullptr, nullptr, kNormalized) != 0) {
         throw std::runtime_error("RtlCreateProcessParametersEx failed");
     }
     ProcessInformation info{};

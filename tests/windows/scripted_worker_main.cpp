@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/windows/test_support.h"
 #include "app/setup_main.h"
+#include "tests/windows/test_support.h"
 
 namespace lumivance {
 namespace {
@@ -68,9 +68,8 @@ void Log(const std::wstring& line)
         return;
     }
     const std::string text = std::to_string(GetTickCount64()) + " " + testing::ToUtf8(line) + "\n";
-    HANDLE file = CreateFileW((directory / L"worker.log").c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW((directory / L"worker.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -81,11 +80,10 @@ void Log(const std::wstring& line)
 
 std::wstring Describe(const InstallState& state)
 {
-    return L"cancel=" + std::to_wstring(state.cancelRequested.load()) +
-           L" finished=" + std::to_wstring(state.finished.load()) +
-           L" progress=" + std::to_wstring(state.progressPercent.load()) +
-           L" phase=" + std::to_wstring(static_cast<int>(state.phase.load())) +
-           L" exit=" + std::to_wstring(state.exitCode) + L" error=" + state.errorText;
+    return L"cancel=" + std::to_wstring(state.cancelRequested.load()) + L" finished=" +
+           std::to_wstring(state.finished.load()) + L" progress=" + std::to_wstring(state.progressPercent.load()) +
+           L" phase=" + std::to_wstring(static_cast<int>(state.phase.load())) + L" exit=" +
+           std::to_wstring(state.exitCode) + L" error=" + state.errorText;
 }
 
 template <typename Done>
@@ -130,7 +128,7 @@ void RunStep(InstallState& state, const std::wstring& step, DWORD& cleanupMs)
     if (name == L"progress") {
         state.progressPercent.exchange(static_cast<std::int32_t>(number()));
     } else if (name == L"phase") {
-        const InstallPhase phase = value == L"install" ? InstallPhase::Installing
+        const InstallPhase phase = value == L"install"  ? InstallPhase::Installing
                                    : value == L"verify" ? InstallPhase::Verifying
                                                         : InstallPhase::Downloading;
         state.phase.exchange(phase);
@@ -165,8 +163,8 @@ std::atomic<int> attempts{0};
 void ScriptedRunInstall(InstallState* state)
 {
     const int attempt = ++attempts;
-    Log(L"start attempt=" + std::to_wstring(attempt) + L" thread=" + std::to_wstring(GetCurrentThreadId()) +
-        L" " + Describe(*state));
+    Log(L"start attempt=" + std::to_wstring(attempt) + L" thread=" + std::to_wstring(GetCurrentThreadId()) + L" " +
+        Describe(*state));
 
     const std::vector<std::wstring> scripts = Split(testing::EnvironmentValue(L"LUMIVANCE_FAKE_WORKER"), L'|');
     const std::wstring& script = scripts[std::min<std::size_t>(static_cast<std::size_t>(attempt), scripts.size()) - 1];

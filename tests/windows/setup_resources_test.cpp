@@ -110,8 +110,8 @@ TEST(SetupResources, ManifestAsksForTheInvokersRightsAndTheVersion6CommonControl
         EXPECT_EQ(image.Names(RT_MANIFEST), std::vector<std::wstring>{L"#1"});
 
         const ActivationContext context(exe);
-        ASSERT_NE(context.handle, INVALID_HANDLE_VALUE) << "Windows' parser rejects the manifest, error "
-                                                        << GetLastError();
+        ASSERT_NE(context.handle, INVALID_HANDLE_VALUE)
+            << "Windows' parser rejects the manifest, error " << GetLastError();
         ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel{};
         SIZE_T needed = 0;
         ASSERT_TRUE(QueryActCtxW(0, context.handle, nullptr, RunlevelInformationInActivationContext, &runLevel,

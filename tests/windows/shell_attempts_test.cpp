@@ -68,7 +68,8 @@ TEST_F(ShellAttempts, RetryRunsAWholeNewAttemptFromTheResetState)
 TEST_F(ShellAttempts, CancelInTheBoxExitsWithTheInstallersCodeAfterAnInstallerFailure)
 {
     // All 32 bits of the installer's code survive: 0x80070643 is MSI's "fatal error during installation".
-    ShellRun run(L"phase=install,exit=2147944003,error=Lumivance could not be installed. Close Lumivance and try again.");
+    ShellRun run(
+        L"phase=install,exit=2147944003,error=Lumivance could not be installed. Close Lumivance and try again.");
     const auto box = WaitForBox(run.program());
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text, L"Lumivance could not be installed. Close Lumivance and try again.");

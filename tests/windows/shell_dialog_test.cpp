@@ -58,7 +58,8 @@ TEST_F(ShellDialog, ShowsEachPhaseAndClosesOnFinishedWithCancelDisabled)
     ASSERT_EQ(run.program().Look().windows.size(), 1u);
     run.Release(L"opened");
 
-    const auto moved = WaitForDialog(run, [](const auto& d) { return d.progress == 37; }, "at 37 %");
+    const auto moved = WaitForDialog(
+        run, [](const auto& d) { return d.progress == 37; }, "at 37 %");
     EXPECT_EQ(moved.content, kDownloading);
     run.Release(L"moved");
 
@@ -76,9 +77,8 @@ TEST_F(ShellDialog, ShowsEachPhaseAndClosesOnFinishedWithCancelDisabled)
     run.Release(L"installing");
 
     int boxes = 0;
-    const auto exitCode = WatchUntilExit(run.program(), [&](const ui::Screen& screen, std::uint64_t) {
-        boxes += screen.messageBoxCount;
-    });
+    const auto exitCode = WatchUntilExit(
+        run.program(), [&](const ui::Screen& screen, std::uint64_t) { boxes += screen.messageBoxCount; });
     EXPECT_EQ(exitCode, 0u) << "the dialog must close on finished although Cancel is disabled";
     EXPECT_EQ(boxes, 0) << "a successful run shows no box";
 }
@@ -173,7 +173,8 @@ TEST_F(ShellDialog, WhileInstallingNothingClosesTheDialogOrRequestsACancel)
     ui::SendClose(dialog.hwnd);
     // Posted messages are handled before the next timer tick: once the bar shows 88, all of them are.
     run.Release(L"tried");
-    const auto after = WaitForDialog(run, [](const auto& d) { return d.progress == 88; }, "at 88 %");
+    const auto after = WaitForDialog(
+        run, [](const auto& d) { return d.progress == 88; }, "at 88 %");
     EXPECT_EQ(after.hwnd, dialog.hwnd);
     EXPECT_EQ(after.content, kInstalling);
     EXPECT_FALSE(after.cancelEnabled);

@@ -28,8 +28,7 @@ std::vector<std::pair<std::wstring, std::wstring>> WorkerEnvironment(const std::
 
 ShellRun::ShellRun(const std::wstring& script, const std::filesystem::path& exe,
                    std::vector<std::pair<std::wstring, std::wstring>> environment)
-    : scratch_(L"lumivance-shell"),
-      program_(exe, [&] {
+    : scratch_(L"lumivance-shell"), program_(exe, [&] {
           auto all = WorkerEnvironment(script, scratch_.path());
           all.insert(all.end(), environment.begin(), environment.end());
           return ui::LaunchOptions{.environment = all};

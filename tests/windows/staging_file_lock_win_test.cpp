@@ -55,7 +55,7 @@ TEST(StagingFileLock, NoOtherProcessCanOverwriteRenameReplaceOrDeleteTheLockedFi
             SCOPED_TRACE(testing::ToUtf8(attack));
             // Windows answers a replace of a file in use with "access denied", the rest with a sharing violation.
             EXPECT_THAT(RunFileTool(attack), ::testing::AnyOf(static_cast<DWORD>(ERROR_SHARING_VIOLATION),
-                                                               static_cast<DWORD>(ERROR_ACCESS_DENIED)));
+                                                              static_cast<DWORD>(ERROR_ACCESS_DENIED)));
             EXPECT_EQ(testing::ReadFileBytes(staged.file), verified);
             EXPECT_FALSE(std::filesystem::exists(staged.aside));
         }

@@ -89,8 +89,8 @@ TEST(VerifyInstaller, PinnedDigestMatchesOnlyExactlyAsWritten)
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
     ASSERT_NE(upper, pinned.sha256Hex) << "the digest has letters";
 
-    for (const std::string& wrong : {upper, pinned.sha256Hex.substr(0, 63), pinned.sha256Hex + "0",
-                                     pinned.sha256Hex + " ", std::string()}) {
+    for (const std::string& wrong :
+         {upper, pinned.sha256Hex.substr(0, 63), pinned.sha256Hex + "0", pinned.sha256Hex + " ", std::string()}) {
         SCOPED_TRACE(wrong);
         const PinnedRow row(wrong, pinned.row.sizeBytes);
         EXPECT_EQ(VerifyFailure(file, row.row), kMismatch);

@@ -30,8 +30,7 @@ std::string Sha256sumOf(const std::filesystem::path& file)
     throw std::runtime_error("no sha256sum digest for " + ToUtf8(file.wstring()) + " (was the build complete?)");
 }
 
-PinnedRow::PinnedRow(const std::filesystem::path& file)
-    : PinnedRow(Sha256sumOf(file), std::filesystem::file_size(file))
+PinnedRow::PinnedRow(const std::filesystem::path& file) : PinnedRow(Sha256sumOf(file), std::filesystem::file_size(file))
 {
 }
 

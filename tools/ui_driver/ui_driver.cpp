@@ -28,8 +28,8 @@ std::wstring TextOf(HWND hwnd)
     }
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, kReadTimeoutMs, &copied)) {
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                             kReadTimeoutMs, &copied)) {
         return {};
     }
     text.resize(copied);
@@ -163,8 +163,8 @@ Window ReadWindow(HWND hwnd)
 
 PrivateDesktop::PrivateDesktop() : previous_(GetThreadDesktop(GetCurrentThreadId()))
 {
-    const std::wstring name = L"lumivance-ui-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(GetTickCount64());
+    const std::wstring name =
+        L"lumivance-ui-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
     desktop_ = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     if (desktop_ == nullptr || !SetThreadDesktop(desktop_)) {
         const DWORD error = GetLastError();

@@ -29,7 +29,6 @@
 
 namespace lumivance::ui {
 
-
 // One child window (control) as read at one moment.
 struct Control {
     HWND hwnd = nullptr;
@@ -70,8 +69,8 @@ struct MessageBoxView {
 // Everything the program shows at one moment.
 struct Screen {
     std::vector<Window> windows;
-    std::optional<ProgressDialogView> dialog;   // the first progress dialog, if any
-    std::optional<MessageBoxView> messageBox;   // the first message box, if any
+    std::optional<ProgressDialogView> dialog;  // the first progress dialog, if any
+    std::optional<MessageBoxView> messageBox;  // the first message box, if any
     int dialogCount = 0;
     int messageBoxCount = 0;
 
@@ -130,8 +129,7 @@ Window ReadWindow(HWND hwnd);
 // and returns that value; after timeout it returns the last (empty) result.
 template <typename Probe>
 auto WaitFor(Probe probe, std::chrono::milliseconds timeout = std::chrono::seconds(10),
-             std::chrono::milliseconds every = std::chrono::milliseconds(20))
-    -> decltype(probe())
+             std::chrono::milliseconds every = std::chrono::milliseconds(20)) -> decltype(probe())
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
