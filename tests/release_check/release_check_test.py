@@ -1,0 +1,231 @@
+#!/usr/bin/python3
+"""scripts/release-check against Debian's nginx, serving a release in the states a publisher gets wrong.
+
+    release_check_test.py PKI_DIR
+
+One row per state of the host: each row serves a site through tools/nginx-host (the publisher's sample
+config), runs release-check with the test root as --ca, and checks its exit code, each architecture's row
+and reasons, the requests nginx logged (setup's request, never a second one after a redirect) and that no
+file was left in its temporary folder. Exits non-zero naming every row that went wrong.
+"""
+
+import hashlib
+import json
+import os
+import re
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+RELEASE_CHECK = os.path.join(ROOT, 'scripts', 'release-check')
+NGINX_HOST = os.path.join(ROOT, 'tools', 'nginx-host')
+PATHS = {arch: f'/downloads/win/{arch}/LumivanceSetup-0.3.20.exe' for arch in ('x64', 'arm64')}
+ROW_LINE = re.compile(r'^  (x64|arm64)\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s+(OK|WRONG)$')
+
+
+def minimal_pe(payload):
+    """A PE32+ image with one section holding payload: all osslsigncode needs to sign and verify."""
+    code = b'\xc3' + payload
+    raw = (len(code) + 0x1FF) & ~0x1FF
+    code = code.ljust(raw, b'\0')
+    dos = b'MZ' + b'\0' * 58 + struct.pack('<I', 0x40)
+    coff = struct.pack('<HHIIIHH', 0x8664, 1, 0, 0, 0, 240, 0x22)
+    optional = struct.pack('<HBBIIIII', 0x20B, 14, 0, raw, 0, 0, 0x1000, 0x1000)
+    optional += struct.pack('<QII', 0x140000000, 0x1000, 0x200)
+    optional += struct.pack('<HHHHHHI', 6, 0, 0, 0, 6, 0, 0)
+    optional += struct.pack('<IIIHH', 0x1000 + ((raw + 0xFFF) & ~0xFFF), 0x200, 0, 2, 0x8160)
+    optional += struct.pack('<QQQQII', 0x100000, 0x1000, 0x100000, 0x1000, 0, 16) + b'\0' * 128
+    section = struct.pack('<8sIIIIIIHHI', b'.text', len(code), 0x1000, raw, 0x200, 0, 0, 0, 0, 0x60000020)
+    return (dos + b'PE\0\0' + coff + optional + section).ljust(0x200, b'\0') + code
+
+
+def sign(pki, source, target, signing_time, signer='codesign'):
+    subprocess.run(['osslsigncode', 'sign', '-h', 'sha256', '-certs', f'{pki}/{signer}.crt',
+                    '-key', f'{pki}/{signer}.key', '-n', 'Lumivance', '-time', str(signing_time),
+                    '-in', source, '-out', target], check=True, stdout=subprocess.DEVNULL)
+
+
+def make_installers(pki, folder):
+    """x64 and arm64 installers as published; the x64 one re-signed later (same size, another digest), cut
+    short, unsigned, and signed by a stranger."""
+    files = {}
+    for arch, size in (('x64', 2_600_000), ('arm64', 2_100_000)):
+        unsigned = os.path.join(folder, f'{arch}-unsigned.exe')
+        with open(unsigned, 'wb') as out:
+            out.write(minimal_pe(os.urandom(size)))
+        files[f'{arch}-unsigned'] = unsigned
+        files[arch] = os.path.join(folder, f'{arch}.exe')
+        sign(pki, unsigned, files[arch], 1_780_000_000)
+    files['x64-resigned'] = os.path.join(folder, 'x64-resigned.exe')
+    sign(pki, files['x64-unsigned'], files['x64-resigned'], 1_780_086_400)
+    # Signed by a certificate no CA vouches for (the test TLS certificate nothing trusts).
+    files['x64-stranger'] = os.path.join(folder, 'x64-stranger.exe')
+    sign(pki, files['x64-unsigned'], files['x64-stranger'], 1_780_000_000, signer='untrusted')
+    files['x64-short'] = os.path.join(folder, 'x64-short.exe')
+    with open(files['x64'], 'rb') as source, open(files['x64-short'], 'wb') as out:
+        out.write(source.read(os.path.getsize(files['x64']) - 100_000))
+    return files
+
+
+def pin(path):
+    with open(path, 'rb') as source:
+        return {'size': os.path.getsize(path), 'sha256': hashlib.sha256(source.read()).hexdigest()}
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(('127.0.0.1', 0))
+        return probe.getsockname()[1]
+
+
+# Each row: what the site serves per architecture (a key of make_installers, or None for no file), what
+# the release pinned (default: the published file), the certificate, directives added to the sample's
+# server block, and what release-check must say: its exit code, per architecture (status, SHA-256 column,
+# signature column, result, reason fragments), and how many requests nginx may see.
+ROWS = [
+    dict(name='the right files', serve={'x64': 'x64', 'arm64': 'arm64'}, exit=0, requests=2,
+         expect={'x64': ('200', 'ok', 'ok', 'OK', []), 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    dict(name='x64 re-signed after the pins were taken', serve={'x64': 'x64-resigned', 'arm64': 'arm64'},
+         exit=1, requests=2,
+         expect={'x64': ('200', 'DIFFERS', 'ok', 'WRONG', ['its SHA-256 is', 'not the file this setup was built for']),
+                 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    dict(name='x64 cut short on the host', serve={'x64': 'x64-short', 'arm64': 'arm64'}, exit=1, requests=2,
+         expect={'x64': ('200', 'DIFFERS', 'BAD', 'WRONG', ['bytes, pinned', 'The download is incomplete']),
+                 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    dict(name='arm64 missing', serve={'x64': 'x64', 'arm64': None}, exit=1, requests=2,
+         expect={'x64': ('200', 'ok', 'ok', 'OK', []),
+                 'arm64': ('404', '-', '-', 'WRONG', ['404 Not Found', 'temporarily unavailable'])}),
+    dict(name='x64 redirected', serve={'x64': 'x64', 'arm64': 'arm64'}, exit=1, requests=2,
+         extra=['location = /downloads/win/x64/LumivanceSetup-0.3.20.exe {'
+                ' return 302 /downloads/win/x64/LumivanceSetup-0.3.21.exe; }'],
+         expect={'x64': ('302', '-', '-', 'WRONG', ['a redirect to', 'LumivanceSetup-0.3.21.exe', 'never follows']),
+                 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    dict(name='a certificate the CA does not trust', serve={'x64': 'x64', 'arm64': 'arm64'}, cert='untrusted',
+         exit=1, requests=0,
+         expect={'x64': ('-', '-', '-', 'WRONG', ['certificate is not trusted', 'interrupted']),
+                 'arm64': ('-', '-', '-', 'WRONG', ['certificate is not trusted'])}),
+    dict(name='pinned to an unsigned build', serve={'x64': 'x64-unsigned', 'arm64': 'arm64'},
+         pins={'x64': 'x64-unsigned'}, exit=1, requests=2,
+         expect={'x64': ('200', 'ok', 'BAD', 'WRONG', ['no Authenticode signature']),
+                 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    dict(name='pinned to a build signed by a certificate the CA does not vouch for',
+         serve={'x64': 'x64-stranger', 'arm64': 'arm64'}, pins={'x64': 'x64-stranger'}, exit=1, requests=2,
+         expect={'x64': ('200', 'ok', 'BAD', 'WRONG', ['does not lead to a trusted CA']),
+                 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    # Stopped while the first body streams in (the host slowed to 256 KB/s): the partial file goes too.
+    dict(name='stopped mid-download', serve={'x64': 'x64', 'arm64': 'arm64'}, extra=['limit_rate 256k;'],
+         interrupt=True, exit=143, requests=None, expect={}),
+]
+
+
+def parse_rows(output):
+    """release-check's table: {arch: (status, size, digest, signature, result, [reasons])}."""
+    rows, current = {}, None
+    for line in output.splitlines():
+        match = ROW_LINE.match(line)
+        if match:
+            current = match.group(1)
+            rows[current] = match.groups()[1:] + ([],)
+        elif current and line.startswith('         - '):
+            rows[current][5].append(line[len('         - '):])
+    return rows
+
+
+def run_row(row, files, pki, scratch):
+    """The problems found with one row, as sentences; empty when release-check said what it should."""
+    site = tempfile.mkdtemp(dir=scratch, prefix='site-')
+    for arch, key in row['serve'].items():
+        folder = os.path.join(site, os.path.dirname(PATHS[arch]).lstrip('/'))
+        os.makedirs(folder, exist_ok=True)
+        if key:
+            with open(files[key], 'rb') as source, open(os.path.join(folder, os.path.basename(PATHS[arch])), 'wb') as out:
+                out.write(source.read())
+    subprocess.run(['chmod', '-R', 'a+rX', scratch], check=True)
+
+    port = free_port()
+    pins = {arch: row.get('pins', {}).get(arch, arch) for arch in PATHS}
+    release = {'host': 'localhost', 'port': port,
+               'architectures': {arch: dict(path=PATHS[arch], **pin(files[pins[arch]])) for arch in PATHS},
+               'setup': {'file': 'LumivanceWebSetup.exe', 'size': 1, 'sha256': '0' * 64, 'signed': False}}
+    release_json = os.path.join(site, 'release.json')
+    with open(release_json, 'w', encoding='utf-8') as out:
+        json.dump(release, out)
+    private_tmp = tempfile.mkdtemp(dir=scratch, prefix='tmp-')
+    nginx_dir = os.path.join(site, 'nginx')
+    cert = row.get('cert', 'server')
+    command = [NGINX_HOST, '--root', site, '--port', str(port), '--dir', nginx_dir,
+               '--cert', f'{pki}/{cert}.crt', '--key', f'{pki}/{cert}.key']
+    for extra in row.get('extra', []):
+        command += ['--extra', extra]
+    command += ['--', RELEASE_CHECK, '--ca', f'{pki}/root.crt', release_json]
+    with subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          env=dict(os.environ, TMPDIR=private_tmp)) as process:
+        if row.get('interrupt'):
+            deadline = time.monotonic() + 20
+            while not any(files for _, _, files in os.walk(private_tmp)) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            process.terminate()
+        try:
+            output, _ = process.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            output, _ = process.communicate()
+    result = subprocess.CompletedProcess(command, process.returncode, output)
+    if result.returncode < 0:
+        result.returncode = 128 - result.returncode
+
+    problems = []
+    if result.returncode != row['exit']:
+        problems.append(f'exit code {result.returncode}, expected {row["exit"]}')
+    table = parse_rows(result.stdout)
+    for arch, (status, digest, signature, verdict, fragments) in row['expect'].items():
+        if arch not in table:
+            problems.append(f'no {arch} row')
+            continue
+        got_status, _, got_digest, got_signature, got_verdict, reasons = table[arch]
+        if (got_status, got_digest, got_signature, got_verdict) != (status, digest, signature, verdict):
+            problems.append(f'{arch}: status/digest/signature/result {got_status}/{got_digest}/{got_signature}/'
+                            f'{got_verdict}, expected {status}/{digest}/{signature}/{verdict}')
+        for fragment in fragments:
+            if not any(fragment in reason for reason in reasons):
+                problems.append(f'{arch}: no reason says "{fragment}"')
+        if verdict == 'OK' and reasons:
+            problems.append(f'{arch}: reasons given for a right row: {reasons}')
+    with open(os.path.join(nginx_dir, 'access.log'), encoding='utf-8') as log:
+        requests = log.read().splitlines()
+    if row['requests'] is not None and len(requests) != row['requests']:
+        problems.append(f'{len(requests)} requests reached nginx, expected {row["requests"]}: {requests}')
+    for line, arch in zip(requests, PATHS):
+        if not line.startswith(f'"GET {PATHS[arch]} HTTP/1.1" ') or '"Lumivance Installer/1"' not in line:
+            problems.append(f'not setup\'s request for {arch}: {line}')
+    if os.listdir(private_tmp):
+        problems.append(f'left behind in its temporary folder: {os.listdir(private_tmp)}')
+    if problems:
+        problems.append('its output was:\n' + result.stdout)
+    return problems
+
+
+def main(argv):
+    if len(argv) != 1 or not os.path.isfile(os.path.join(argv[0], 'root.crt')):
+        print('usage: release_check_test.py PKI_DIR (made by tools/make-test-pki)', file=sys.stderr)
+        return 2
+    pki = argv[0]
+    with tempfile.TemporaryDirectory(prefix='lumivance-release-check-test-') as scratch:
+        files = make_installers(pki, scratch)
+        failed = 0
+        for row in ROWS:
+            problems = run_row(row, files, pki, scratch)
+            print(f'{"ok  " if not problems else "FAIL"} {row["name"]}')
+            for problem in problems:
+                print(f'     {problem}')
+            failed += bool(problems)
+    print(f'{len(ROWS) - failed} of {len(ROWS)} rows as expected')
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
