@@ -13,6 +13,7 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import socket
 import struct
 import subprocess
@@ -142,8 +143,7 @@ def run_row(row, files, pki, scratch):
         folder = os.path.join(site, os.path.dirname(PATHS[arch]).lstrip('/'))
         os.makedirs(folder, exist_ok=True)
         if key:
-            with open(files[key], 'rb') as source, open(os.path.join(folder, os.path.basename(PATHS[arch])), 'wb') as out:
-                out.write(source.read())
+            shutil.copyfile(files[key], os.path.join(folder, os.path.basename(PATHS[arch])))
     subprocess.run(['chmod', '-R', 'a+rX', scratch], check=True)
 
     port = free_port()
