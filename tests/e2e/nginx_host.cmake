@@ -2,9 +2,8 @@
 # one CTest test per server state, NginxHost.<row>, each running nginx_host_tests inside tests/e2e/nginx-row.
 # The signed variant is pinned to this tree's end-to-end port, so the rows run one at a time, like the rest
 # of the end-to-end suite.
-add_executable(nginx_host_tests nginx_host_test.cpp ${e2e_support})
-target_link_libraries(nginx_host_tests PRIVATE lumivance_ui_driver windows_test_support GTest::gmock_main)
-target_include_directories(nginx_host_tests PRIVATE ${PROJECT_SOURCE_DIR})
+add_executable(nginx_host_tests nginx_host_test.cpp)
+target_link_libraries(nginx_host_tests PRIVATE end_to_end_support GTest::gmock_main)
 add_dependencies(nginx_host_tests setup_e2e_signed test_installers test_pki)
 
 foreach(row rsa ecdsa notfound forbidden offline moved tls13-only)
