@@ -3,8 +3,12 @@
 
 #include "app/setup_main.h"
 #include "worker/install_workflow.h"
+#include "worker/staging_directory.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    return lumivance::SetupMainWith({.runInstall = lumivance::RunInstall});
+    return lumivance::SetupMainWith({
+        .removeLeftovers = lumivance::RemoveAbandonedStagingDirectories,
+        .runInstall = lumivance::RunInstall,
+    });
 }

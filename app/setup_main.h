@@ -6,16 +6,19 @@
 
 namespace lumivance {
 
-// What setup's entry needs from the layers below it: the body of each attempt's worker thread. The product
-// passes the install workflow, RunInstall (app/main_win.cpp). The shell's UI tests build this same entry,
-// dialog and resources around a scripted worker instead (tests/windows/scripted_worker_main.cpp): that is
-// the only place where the worker is swapped, and nothing on the product's path can switch to it.
+// What setup's entry needs from the layers below it. The product passes the install workflow's
+// (app/main_win.cpp). The shell's UI tests build this same entry, dialog and resources around a scripted
+// worker instead (tests/windows/scripted_worker_main.cpp): that is the only place where the worker is
+// swapped, and nothing on the product's path can switch to it.
 struct SetupCalls {
+    // Once, before the first attempt: clears what setups killed before their clean-up left behind.
+    std::function<void()> removeLeftovers;
+    // The body of each attempt's worker thread.
     std::function<void(InstallState*)> runInstall;
 };
 
-// The UI thread's whole life: hardens the DLL search, takes the single-instance mutex, runs attempts with
-// their dialog and Retry/Cancel box, and returns the process exit code.
+// The UI thread's whole life: hardens the DLL search, takes the single-instance mutex, clears leftovers,
+// runs attempts with their dialog and Retry/Cancel box, and returns the process exit code.
 int SetupMainWith(const SetupCalls& calls);
 
 }  // namespace lumivance

@@ -48,6 +48,10 @@ int SetupMainWith(const SetupCalls& calls)
     controls.dwICC = ICC_PROGRESS_CLASS;
     InitCommonControlsEx(&controls);
 
+    if (calls.removeLeftovers) {
+        calls.removeLeftovers();
+    }
+
     InstallState state;
     // The exit code's 32 bits reach Windows unchanged through the int.
     return static_cast<int>(RunAttemptsWith(state, RealAttemptCalls(calls)));

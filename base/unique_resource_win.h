@@ -40,6 +40,16 @@ struct FileHandleTraits {
     }
 };
 
+// FindFirstFileExW searches: empty at INVALID_HANDLE_VALUE, ended with FindClose.
+struct FindHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer handle) noexcept
+    {
+        CloseKeepingLastError([handle] { FindClose(handle); });
+    }
+};
+
 // WinHTTP session, connection and request handles: empty at NULL.
 struct WinHttpHandleTraits {
     using pointer = HINTERNET;
@@ -72,6 +82,7 @@ struct HashObjectTraits {
 
 using KernelHandle = UniqueResource<KernelHandleTraits>;
 using FileHandle = UniqueResource<FileHandleTraits>;
+using FindHandle = UniqueResource<FindHandleTraits>;
 using WinHttpHandle = UniqueResource<WinHttpHandleTraits>;
 using AlgorithmProvider = UniqueResource<AlgorithmProviderTraits>;
 using HashObject = UniqueResource<HashObjectTraits>;

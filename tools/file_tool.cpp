@@ -1,12 +1,14 @@
 // Another process for the file tests: what a second program of the same user could do to a file.
-//   file_tool hold <exclusive|writer> <file> <events>
+//   file_tool hold <exclusive|writer|directory> <file> <events>
 //       opens the file (exclusive: for reading, shared with nobody; writer: for reading and writing, shared
-//       for both), sets the event "<events>.ready", and keeps the file until "<events>.release" is set (at
-//       most a minute).
+//       for both; directory: a folder, for listing, shared for reading and writing but not deletion, as a
+//       running setup holds its staging directory), sets the event "<events>.ready", and keeps the file
+//       until "<events>.release" is set (at most a minute).
 //   file_tool write <file>            writes one byte at the start of the existing file
 //   file_tool rename <file> <to>      renames the file
 //   file_tool replace <from> <file>   moves another file over it
 //   file_tool delete <file>
+//   file_tool rmdir <folder>          removes an empty folder
 // The exit code is 0 on success, otherwise the Windows error code of the failed step.
 #include <windows.h>
 
@@ -24,9 +26,13 @@ DWORD Hold(const std::wstring& how, const wchar_t* file, const std::wstring& eve
         return GetLastError();
     }
     const bool exclusive = how == L"exclusive";
-    const DWORD access = exclusive ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const bool directory = how == L"directory";
+    const DWORD access = exclusive   ? GENERIC_READ
+                         : directory ? FILE_LIST_DIRECTORY | SYNCHRONIZE
+                                     : GENERIC_READ | GENERIC_WRITE;
     const DWORD share = exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const HANDLE held = CreateFileW(file, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD flags = directory ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL;
+    const HANDLE held = CreateFileW(file, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         return GetLastError();
     }
@@ -74,6 +80,9 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"delete" && argc == 3) {
         return static_cast<int>(Outcome(DeleteFileW(argv[2])));
+    }
+    if (command == L"rmdir" && argc == 3) {
+        return static_cast<int>(Outcome(RemoveDirectoryW(argv[2])));
     }
     return ERROR_BAD_ARGUMENTS;
 }

@@ -16,8 +16,6 @@ using std::filesystem::path;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kExitCancelled = 1223;  // ERROR_CANCELLED
-constexpr wchar_t kStagingDirectoryPrefix[] = L"LumivanceSetup-";
-constexpr wchar_t kStagingFileName[] = L"LumivanceSetup.exe";
 
 constexpr char kAppRunningAtStart[] =
     "Quit Lumivance before installing, so any recording can finish. Then choose Retry.";
@@ -30,7 +28,14 @@ constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumiv
 constexpr int kRemovalTries = 10;
 constexpr auto kRemovalPause = 200ms;
 
-void RunSteps(InstallState& state, const InstallCalls& calls, path& stagingDirectory)
+// What an attempt has made that its clean-up must undo: the staging directory, once its path is formed,
+// and the hold on it, released before the removal (which needs the delete access the hold denies).
+struct Staging {
+    path directory;
+    StagingDirectoryHold hold;
+};
+
+void RunSteps(InstallState& state, const InstallCalls& calls, Staging& staging)
 {
     if (calls.isAppRunning()) {
         throw std::runtime_error(kAppRunningAtStart);
@@ -41,15 +46,21 @@ void RunSteps(InstallState& state, const InstallCalls& calls, path& stagingDirec
     if (!guidText) {
         throw std::runtime_error(kCouldNotPrepareInstallation);
     }
-    const std::wstring directoryName = kStagingDirectoryPrefix + *guidText;
+    const std::wstring directoryName = std::wstring(kStagingDirectoryPrefix) + *guidText;
     const path tempDirectory = calls.tempDirectory();
-    stagingDirectory = tempDirectory / directoryName;
-    if (!calls.createDirectory(stagingDirectory)) {
+    staging.directory = tempDirectory / directoryName;
+    if (!calls.createDirectory(staging.directory)) {
         // Only a repeated GUID gets here: the directory is somebody else's, so it is not ours to remove.
-        stagingDirectory.clear();
+        staging.directory.clear();
         throw std::runtime_error(kCouldNotPrepareInstallation);
     }
-    const path stagingFile = stagingDirectory / kStagingFileName;
+    // Held from now until the clean-up, so that another setup starting meanwhile (in another logon session
+    // of the same user) never takes it for one that a killed setup left behind.
+    staging.hold = calls.holdStagingDirectory(staging.directory);
+    if (!staging.hold) {
+        throw std::runtime_error(kCouldNotPrepareInstallation);
+    }
+    const path stagingFile = staging.directory / kStagingFileName;
 
     calls.download(release, stagingFile, state, kDownloadHost, kDownloadPort, true);
 
@@ -75,7 +86,7 @@ void RunSteps(InstallState& state, const InstallCalls& calls, path& stagingDirec
         throw std::runtime_error(kAppRunningBeforeLaunch);
     }
 
-    if (!calls.launchAndWait(stagingFile, stagingDirectory, state.exitCode)) {
+    if (!calls.launchAndWait(stagingFile, staging.directory, state.exitCode)) {
         throw std::runtime_error(kCouldNotStart);
     }
     if (state.exitCode != 0) {
@@ -98,17 +109,18 @@ void RemoveStagingDirectory(const InstallCalls& calls, const path& directory) no
 
 void RunInstallWith(InstallState& state, const InstallCalls& calls)
 {
-    path stagingDirectory;  // the clean-up removes it on every path once it is set
+    Staging staging;
     try {
-        RunSteps(state, calls, stagingDirectory);
+        RunSteps(state, calls, staging);
     } catch (const Cancelled&) {
         state.exitCode = kExitCancelled;
     } catch (const std::exception& failure) {
         state.errorText = WidenMessage(failure.what());
     }
 
-    if (!stagingDirectory.empty()) {
-        RemoveStagingDirectory(calls, stagingDirectory);
+    staging.hold.reset();
+    if (!staging.directory.empty()) {
+        RemoveStagingDirectory(calls, staging.directory);
     }
     // The dialog may close from here on: nothing of the record is written after this.
     state.finished.exchange(true);

@@ -10,6 +10,7 @@
 
 #include "base/install_state.h"
 #include "base/release_asset.h"
+#include "worker/staging_directory.h"
 
 namespace lumivance {
 
@@ -30,6 +31,8 @@ struct InstallCalls {
     // directory already existed).
     std::function<std::filesystem::path()> tempDirectory;
     std::function<bool(const std::filesystem::path&)> createDirectory;
+    // Keeps the new staging directory from being taken for an abandoned one; empty when that fails.
+    std::function<StagingDirectoryHold(const std::filesystem::path&)> holdStagingDirectory;
     std::function<void(const ReleaseAsset&, const std::filesystem::path& file, InstallState&, const std::wstring& host,
                        std::uint16_t port, bool secure)>
         download;

@@ -85,6 +85,7 @@ InstallCalls RealInstallCalls()
         .tempDirectory = [] { return std::filesystem::temp_directory_path(); },
         .createDirectory =
             [](const std::filesystem::path& directory) { return std::filesystem::create_directory(directory); },
+        .holdStagingDirectory = HoldStagingDirectory,
         .download = DownloadInstaller,
         .lockStagingFile = LockStagingFile,
         .verify = VerifyInstaller,

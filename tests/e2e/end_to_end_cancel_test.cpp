@@ -25,6 +25,23 @@ TEST_F(EndToEnd, CancelDuringTheDownloadExitsWith1223AndNoBox)
     ExpectNothingLeft(setup);
 }
 
+TEST_F(EndToEnd, ADownloadLeftByAKilledSetupIsRemovedByTheNextSetup)
+{
+    Serve("drip 20000000");
+    SetupRun killed;
+    ASSERT_TRUE(killed.WaitForDialog([](const auto& d) { return d.content == kDownloading && d.progress > 0; }))
+        << "the download never showed progress";
+    killed.program().Terminate();  // Task Manager, a log-off, a power cut: no clean-up runs
+    const auto left = killed.StagingDirectories();
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_TRUE(std::filesystem::exists(left.front() / L"LumivanceSetup.exe"));
+
+    Serve("exact signed");
+    SetupRun next({.temp = killed.temp()});
+    EXPECT_EQ(next.WaitForExit(), 0u);
+    ExpectNothingLeft(next);
+}
+
 TEST_F(EndToEnd, SecondCopySaysSetupIsRunningAndLeavesTheFirstAlone)
 {
     Serve("drip 20000000");

@@ -63,7 +63,8 @@ std::vector<std::string> RequestLines()
 }
 
 SetupRun::SetupRun(const SetupOptions& options)
-    : scratch_(L"lumivance-e2e"), temp_(MakeDirectory(scratch_.path() / options.tempName)),
+    : scratch_(L"lumivance-e2e"),
+      temp_(options.temp.empty() ? MakeDirectory(scratch_.path() / options.tempName) : options.temp),
       localAppData_(MakeDirectory(scratch_.path() / L"Local")), report_(scratch_.path() / L"installer-report.txt"),
       program_(SetupExe(options.pinned),
                ui::LaunchOptions{.environment = {

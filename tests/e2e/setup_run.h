@@ -36,6 +36,7 @@ struct SetupOptions {
     std::uint32_t installerExitCode = 0;
     int installerWaitMs = 0;                        // how long the fake installer keeps running
     std::wstring tempName = L"lumivance-e2e-temp";  // the name of the temp folder setup is given
+    std::filesystem::path temp;                     // or an existing one: what an earlier run left there
 };
 
 class SetupRun {

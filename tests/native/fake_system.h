@@ -31,6 +31,7 @@ struct FakeSystem {
     std::function<void()> onTempDirectory;
     bool directoryAlreadyExists = false;
     std::function<void()> onCreateDirectory;
+    bool holdFails = false;
     std::function<void(InstallState&)> onDownload;
     bool lockFails = false;
     std::function<void()> onVerify;
@@ -49,6 +50,7 @@ struct FakeSystem {
     const ReleaseAsset* downloadedRow = nullptr;
     const ReleaseAsset* verifiedRow = nullptr;
     std::weak_ptr<void> lock;
+    std::weak_ptr<void> directoryHold;
     std::vector<std::chrono::milliseconds> pauses;
 
     InstallCalls Calls()
@@ -90,6 +92,15 @@ struct FakeSystem {
                 onCreateDirectory();
             }
             return !directoryAlreadyExists;
+        };
+        system.holdStagingDirectory = [this](const std::filesystem::path&) -> StagingDirectoryHold {
+            calls.push_back("holdStagingDirectory");
+            if (holdFails) {
+                return nullptr;
+            }
+            auto held = std::make_shared<int>(0);
+            directoryHold = held;
+            return held;
         };
         system.download = [this](const ReleaseAsset& row, const std::filesystem::path& file, InstallState& state,
                                  const std::wstring& host, std::uint16_t port, bool secure) {
@@ -135,7 +146,9 @@ struct FakeSystem {
             return true;
         };
         system.removeTree = [this](const std::filesystem::path& directory) {
-            calls.push_back(lock.expired() ? "removeTree" : "removeTree(locked)");
+            calls.push_back(!lock.expired()            ? "removeTree(locked)"
+                            : !directoryHold.expired() ? "removeTree(held)"
+                                                       : "removeTree");
             removed.push_back(directory);
             if (onRemove) {
                 onRemove();

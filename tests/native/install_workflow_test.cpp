@@ -47,9 +47,9 @@ TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
     EXPECT_EQ(outcome.errorText, L"");
     EXPECT_EQ(outcome.exitCode, 0u);
     EXPECT_EQ(outcome.phase, InstallPhase::Installing);
-    EXPECT_THAT(fake.calls,
-                ElementsAre("isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory", "createDirectory",
-                            "download", "lockStagingFile", "verify", "isAppRunning", "launchAndWait", "removeTree"));
+    EXPECT_THAT(fake.calls, ElementsAre("isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory",
+                                        "createDirectory", "holdStagingDirectory", "download", "lockStagingFile",
+                                        "verify", "isAppRunning", "launchAndWait", "removeTree"));
 }
 
 TEST(InstallWorkflow, NamesTheStagingDirectoryAndFileAndPassesTheReleaseThrough)
@@ -174,6 +174,8 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
              };
          },
          L"The installer is temporarily unavailable. Please try again shortly.", 1, InstallPhase::Downloading, false},
+        {"staging directory cannot be held", [](FakeSystem& f) { f.holdFails = true; },
+         L"Could not prepare installation.", 1, InstallPhase::Downloading, false},
         {"staging file cannot be locked", [](FakeSystem& f) { f.lockFails = true; },
          L"The download could not be verified. Nothing was installed. Please try again.", 1, InstallPhase::Downloading,
          false},
@@ -223,7 +225,7 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
         EXPECT_EQ(outcome.phase, c.phase);
         EXPECT_EQ(fake.Count("launchAndWait"), c.launched ? 1u : 0u);
         EXPECT_THAT(fake.removed, ElementsAre(kStaging));
-        EXPECT_EQ(fake.calls.back(), "removeTree") << "the lock must be gone before the removal";
+        EXPECT_EQ(fake.calls.back(), "removeTree") << "the lock and the hold must be gone before the removal";
     }
 }
 

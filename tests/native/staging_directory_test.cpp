@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "worker/staging_directory.h"
+
+namespace lumivance {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(StagingDirectory, OnlySetupsOwnNamesAreTakenForStagingDirectories)
+{
+    EXPECT_TRUE(IsStagingDirectoryName(L"LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}"));
+    EXPECT_TRUE(IsStagingDirectoryName(L"LumivanceSetup-{00000000-0000-0000-0000-000000000000}"));
+    const wchar_t* const lookAlikes[] = {
+        L"LumivanceSetup-{0a1b2c3d-4e5f-4061-8293-a4b5c6d7e8f9}",   // StringFromGUID2 writes capitals
+        L"lumivancesetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}",   // another program's spelling
+        L"LumivanceSetup-0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9",     // no braces
+        L"LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}x",  // one more character
+        L"LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F}",    // one digit short
+        L"LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8FG}",   // not a hex digit
+        L"LumivanceSetup-{0A1B2C3D4-E5F-4061-8293-A4B5C6D7E8F9}",   // a dash out of place
+        L"LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}.old", L"LumivanceSetup-", L"LumivanceSetup.exe", L"",
+    };
+    for (const wchar_t* name : lookAlikes) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(name)));
+        EXPECT_FALSE(IsStagingDirectoryName(name));
+    }
+}
+
+TEST(StagingDirectory, AnAbandonedDirectoryGoesOnlyWithNothingButSetupsFileInIt)
+{
+    const ListedEntry file{L"LumivanceSetup.exe", false, false};
+    EXPECT_TRUE(MayRemoveAbandoned({file}, 0s));
+    EXPECT_TRUE(MayRemoveAbandoned({}, 60s)) << "killed before the download began";
+    EXPECT_FALSE(MayRemoveAbandoned({}, 59s)) << "may be another setup's, made a moment ago and not held yet";
+
+    const std::vector<std::vector<ListedEntry>> foreign{
+        {file, {L"notes.txt", false, false}},    {{L"notes.txt", false, false}},
+        {{L"lumivancesetup.exe", false, false}}, {{L"LumivanceSetup.exe", true, false}},  // a folder of that name
+        {{L"LumivanceSetup.exe", false, true}},                                           // a link to somewhere else
+        {file, {L"sub", true, false}},
+    };
+    for (const std::vector<ListedEntry>& entries : foreign) {
+        SCOPED_TRACE(testing::PrintToString(entries.size()) + " entries, the first " +
+                     testing::PrintToString(entries.front().name));
+        EXPECT_FALSE(MayRemoveAbandoned(entries, 3600s));
+    }
+}
+
+}  // namespace
+}  // namespace lumivance
