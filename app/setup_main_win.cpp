@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/attempt_loop.h"
+#include "app/dll_search_win.h"
 #include "app/progress_dialog_win.h"
 #include "base/unique_resource_win.h"
 
@@ -34,8 +35,7 @@ int SetupMainWith(const SetupCalls& calls)
 {
     // Before anything can load a DLL: from here on DLLs come from System32 only, never from the folder
     // setup was started from. Every DLL but KERNEL32 and msvcrt is delay-loaded, so none came earlier.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
+    RestrictDllLoadingToSystem32();
 
     const KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
