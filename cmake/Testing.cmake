@@ -16,12 +16,13 @@ if(LUMIVANCE_BUILD_TESTS)
 endif()
 
 # lumivance_add_gtest(<name> SOURCES <src>... [LIBS <lib>...] [DISPLAY] [DOWNLOAD_HOST <args>...]
-#                     [ENVIRONMENT <VAR=value>...] [TIMEOUT <seconds>] [RUN_SERIAL])
+#                     [ENVIRONMENT <VAR=value>...] [TIMEOUT <seconds>] [RUN_SERIAL] [FIXTURES <fixture>...])
 # DISPLAY: the test shows windows; the runner gives it its own Xvfb and the test fails without one.
 # DOWNLOAD_HOST: the runner starts tools/download_host.py with these arguments around the test and stops it
 # afterwards, whatever happens; the test finds the ports and request log in its environment.
+# FIXTURES: CTest fixtures the tests require besides the Wine prefix.
 function(lumivance_add_gtest name)
-  cmake_parse_arguments(T "DISPLAY;RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;DOWNLOAD_HOST" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY;RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;DOWNLOAD_HOST;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock_main)
   lumivance_folder_include(${name} PRIVATE tests tools)
@@ -37,7 +38,7 @@ function(lumivance_add_gtest name)
       list(JOIN T_DOWNLOAD_HOST " " host_args)
       list(APPEND env "LUMIVANCE_WITH_DOWNLOAD_HOST=${host_args}")
     endif()
-    set_tests_properties(${added} PROPERTIES FIXTURES_REQUIRED wineprefix LABELS wine)
+    set_tests_properties(${added} PROPERTIES FIXTURES_REQUIRED "wineprefix;${T_FIXTURES}" LABELS wine)
   endif()
   set_tests_properties(${added} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
   if(T_RUN_SERIAL)

@@ -30,6 +30,18 @@ std::filesystem::path HostFile(const wchar_t* variable)
     return std::filesystem::path(L"Z:" + unixPath);
 }
 
+// The exe to start: the built variant, or a copy of it in the options' folder.
+std::filesystem::path PlaceSetup(const SetupOptions& options)
+{
+    const std::filesystem::path built = SetupExe(options.pinned);
+    if (options.folder.empty()) {
+        return built;
+    }
+    const std::filesystem::path copy = options.folder / built.filename();
+    std::filesystem::copy_file(built, copy, std::filesystem::copy_options::overwrite_existing);
+    return copy;
+}
+
 std::filesystem::path MakeDirectory(const std::filesystem::path& directory)
 {
     std::filesystem::create_directories(directory);
@@ -66,7 +78,7 @@ SetupRun::SetupRun(const SetupOptions& options)
     : scratch_(L"lumivance-e2e"),
       temp_(options.temp.empty() ? MakeDirectory(scratch_.path() / options.tempName) : options.temp),
       localAppData_(MakeDirectory(scratch_.path() / L"Local")), report_(scratch_.path() / L"installer-report.txt"),
-      program_(SetupExe(options.pinned),
+      program_(PlaceSetup(options),
                ui::LaunchOptions{.environment = {
                                      {L"TMP", temp_.wstring()},
                                      {L"TEMP", temp_.wstring()},
@@ -75,7 +87,8 @@ SetupRun::SetupRun(const SetupOptions& options)
                                      {L"LUMIVANCE_FAKE_INSTALLER_EXIT", std::to_wstring(options.installerExitCode)},
                                      {L"LUMIVANCE_FAKE_INSTALLER_WAIT_MS", std::to_wstring(options.installerWaitMs)},
                                      {L"LUMIVANCE_FAKE_INSTALLER_ECHO", L"from the test"},
-                                 }})
+                                 },
+                                 .workingDirectory = options.folder})
 {
 }
 

@@ -37,6 +37,9 @@ struct SetupOptions {
     int installerWaitMs = 0;                        // how long the fake installer keeps running
     std::wstring tempName = L"lumivance-e2e-temp";  // the name of the temp folder setup is given
     std::filesystem::path temp;                     // or an existing one: what an earlier run left there
+    // Where a copy of setup runs from, also as its current directory, like a Downloads folder that may
+    // hold planted DLLs; empty: setup runs where it was built.
+    std::filesystem::path folder;
 };
 
 class SetupRun {
