@@ -21,8 +21,8 @@
 namespace lumivance::e2e {
 namespace {
 
-using ::testing::IsEmpty;
 using std::filesystem::path;
+using ::testing::IsEmpty;
 using namespace std::chrono_literals;
 
 // Where the fixture left the fakes, the control and the lists.

@@ -78,17 +78,19 @@ SetupRun::SetupRun(const SetupOptions& options)
     : scratch_(L"lumivance-e2e"),
       temp_(options.temp.empty() ? MakeDirectory(scratch_.path() / options.tempName) : options.temp),
       localAppData_(MakeDirectory(scratch_.path() / L"Local")), report_(scratch_.path() / L"installer-report.txt"),
-      program_(PlaceSetup(options),
-               ui::LaunchOptions{.environment = {
-                                     {L"TMP", temp_.wstring()},
-                                     {L"TEMP", temp_.wstring()},
-                                     {L"LOCALAPPDATA", localAppData_.wstring()},
-                                     {L"LUMIVANCE_FAKE_INSTALLER_REPORT", report_.wstring()},
-                                     {L"LUMIVANCE_FAKE_INSTALLER_EXIT", std::to_wstring(options.installerExitCode)},
-                                     {L"LUMIVANCE_FAKE_INSTALLER_WAIT_MS", std::to_wstring(options.installerWaitMs)},
-                                     {L"LUMIVANCE_FAKE_INSTALLER_ECHO", L"from the test"},
-                                 },
-                                 .workingDirectory = options.folder})
+      program_(
+          PlaceSetup(options),
+          ui::LaunchOptions{.environment =
+                                {
+                                    {L"TMP", temp_.wstring()},
+                                    {L"TEMP", temp_.wstring()},
+                                    {L"LOCALAPPDATA", localAppData_.wstring()},
+                                    {L"LUMIVANCE_FAKE_INSTALLER_REPORT", report_.wstring()},
+                                    {L"LUMIVANCE_FAKE_INSTALLER_EXIT", std::to_wstring(options.installerExitCode)},
+                                    {L"LUMIVANCE_FAKE_INSTALLER_WAIT_MS", std::to_wstring(options.installerWaitMs)},
+                                    {L"LUMIVANCE_FAKE_INSTALLER_ECHO", L"from the test"},
+                                },
+                            .workingDirectory = options.folder})
 {
 }
 
