@@ -14,6 +14,10 @@ endif()
 # (GCC's "linker" spec) can. The import tables stay writable, as GNU ld lays them out: the delay-load
 # helper writes each resolved address into its slot in .idata, which LLD would otherwise merge into the
 # read-only .rdata (LLD warns that this overrides its default).
+# No time stamp in the PE header: it was the only difference between two release builds of one commit from
+# two clones (SetupPe.RebuiltFromAnotherFolderLaterIsByteIdentical). LLD's /Brepro would put a content hash
+# there instead, but adds a debug directory and 512 bytes; Windows reads the field only to check bound
+# imports, and setup has none.
 find_program(LUMIVANCE_LLD ld.lld)
 if(NOT LUMIVANCE_LLD)
   message(FATAL_ERROR "setup is linked with LLD: install Debian's lld package (scripts/install-deps does)")
@@ -27,6 +31,7 @@ function(lumivance_setup_executable target)
   lumivance_unicode_entry(${target})
   target_link_libraries(${target} PRIVATE lumivance_app lumivance_resources ${S_LIBS})
   target_link_options(${target} PRIVATE -specs=${LUMIVANCE_LLD_SPECS} -Wl,-Xlink=-merge:.idata=.data -s
+    -Wl,--no-insert-timestamp
     -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0
     -Wl,--major-os-version,6 -Wl,--minor-os-version,0)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${LUMIVANCE_LLD_SPECS}")
