@@ -17,27 +17,32 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using namespace std::chrono_literals;
 
+// As linked, and as a publisher ships it: signed by scripts/sign-setup, a certificate table appended.
 TEST_F(EndToEnd, InstallsAndExitsWithTheInstallersZero)
 {
-    Serve("exact signed");
-    SetupRun setup({.installerWaitMs = 1500});
-    const auto installing = setup.WaitForDialog([](const auto& d) { return d.content == kInstalling; });
-    ASSERT_TRUE(installing) << "the dialog never said to complete the installation";
-    EXPECT_EQ(installing->title, L"Lumivance Setup");
-    EXPECT_EQ(installing->mainInstruction, L"Installing Lumivance");
-    EXPECT_FALSE(installing->cancelEnabled) << "Cancel must be disabled while the installer runs";
+    for (const bool publisherSigned : {false, true}) {
+        SCOPED_TRACE(publisherSigned ? "setup signed as scripts/release signs it" : "setup as linked");
+        Serve("exact signed");
+        SetupRun setup({.installerWaitMs = 1500, .publisherSigned = publisherSigned});
+        const auto installing = setup.WaitForDialog([](const auto& d) { return d.content == kInstalling; });
+        ASSERT_TRUE(installing) << "the dialog never said to complete the installation";
+        EXPECT_EQ(installing->title, L"Lumivance Setup");
+        EXPECT_EQ(installing->mainInstruction, L"Installing Lumivance");
+        EXPECT_FALSE(installing->cancelEnabled) << "Cancel must be disabled while the installer runs";
 
-    EXPECT_EQ(setup.WaitForExit(), 0u);
-    EXPECT_EQ(setup.program().Look().messageBoxCount, 0);
-    const auto report = setup.InstallerReport();
-    ASSERT_FALSE(report.empty()) << "the installer never ran";
-    const std::filesystem::path staging = std::filesystem::path(report.at("current_directory"));
-    EXPECT_EQ(staging.parent_path(), setup.temp());
-    EXPECT_TRUE(staging.filename().wstring().starts_with(L"LumivanceSetup-{"));
-    EXPECT_EQ(report.at("command_line"), L"\"" + (staging / L"LumivanceSetup.exe").wstring() + L"\"");
-    EXPECT_EQ(report.at("echo"), L"from the test") << "the installer inherits setup's environment";
-    EXPECT_THAT(RequestLines(), ElementsAre(kInstallerRequest));
-    ExpectNothingLeft(setup);
+        EXPECT_EQ(setup.WaitForExit(), 0u);
+        EXPECT_EQ(setup.program().Look().messageBoxCount, 0);
+        const auto report = setup.InstallerReport();
+        ASSERT_FALSE(report.empty()) << "the installer never ran";
+        const std::filesystem::path staging = std::filesystem::path(report.at("current_directory"));
+        EXPECT_EQ(staging.parent_path(), setup.temp());
+        EXPECT_TRUE(staging.filename().wstring().starts_with(L"LumivanceSetup-{"));
+        EXPECT_EQ(report.at("command_line"), L"\"" + (staging / L"LumivanceSetup.exe").wstring() + L"\"");
+        EXPECT_EQ(report.at("echo"), L"from the test") << "the installer inherits setup's environment";
+        ExpectNothingLeft(setup);
+    }
+    // One request per run.
+    EXPECT_THAT(RequestLines(), ElementsAre(kInstallerRequest, kInstallerRequest));
 }
 
 TEST_F(EndToEnd, InstallerFailureIsReportedAndItsCodeBecomesTheExitCode)

@@ -7,9 +7,9 @@
 namespace lumivance::e2e {
 namespace {
 
-std::filesystem::path SetupExe(Pinned pinned)
+std::filesystem::path SetupExe(const SetupOptions& options)
 {
-    switch (pinned) {
+    switch (options.pinned) {
     case Pinned::Unsigned:
         return testing::ExecutableDirectory() / L"setup_e2e_unsigned.exe";
     case Pinned::Patched:
@@ -17,7 +17,8 @@ std::filesystem::path SetupExe(Pinned pinned)
     case Pinned::Signed:
         break;
     }
-    return testing::ExecutableDirectory() / L"setup_e2e_signed.exe";
+    return testing::ExecutableDirectory() /
+           (options.publisherSigned ? L"setup_e2e_publisher_signed.exe" : L"setup_e2e_signed.exe");
 }
 
 // The host's Unix paths, reached through Wine's drive Z:.
@@ -33,7 +34,7 @@ std::filesystem::path HostFile(const wchar_t* variable)
 // The exe to start: the built variant, or a copy of it in the options' folder.
 std::filesystem::path PlaceSetup(const SetupOptions& options)
 {
-    const std::filesystem::path built = SetupExe(options.pinned);
+    const std::filesystem::path built = SetupExe(options);
     if (options.folder.empty()) {
         return built;
     }

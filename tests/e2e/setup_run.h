@@ -40,6 +40,7 @@ struct SetupOptions {
     // Where a copy of setup runs from, also as its current directory, like a Downloads folder that may
     // hold planted DLLs; empty: setup runs where it was built.
     std::filesystem::path folder;
+    bool publisherSigned = false;  // the Signed variant Authenticode-signed as scripts/release signs a release
 };
 
 class SetupRun {
