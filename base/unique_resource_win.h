@@ -1,90 +1,85 @@
 #pragma once
 
-// Every owner of a Windows handle, one traits struct per kind on the one template. Closing keeps the
-// caller's last error: an owner that goes out of scope while a failure unwinds must not replace the error
-// of the call that failed with the result of its own clean-up.
+// Every owner of a Windows handle: one line per kind on one policy template. Closing keeps the caller's last
+// error: an owner that goes out of scope while a failure unwinds must not replace the error of the call that
+// failed with the result of its own clean-up.
 #include <windows.h>
 #include <bcrypt.h>
 #include <winhttp.h>
+
+#include <memory>
 
 #include "base/unique_resource.h"
 
 namespace lumivance {
 
-// Runs one release call without disturbing GetLastError.
-template <typename Release>
-void CloseKeepingLastError(Release release) noexcept
+// Which value a kind of handle is empty at.
+enum class EmptyAt { Null, InvalidHandleValue };
+
+// A kind of handle for UniqueResource: its type, its empty value, and its release call, whose result nobody
+// examines.
+template <typename Pointer, EmptyAt empty, void (*release)(Pointer) noexcept>
+struct HandleTraits {
+    using pointer = Pointer;
+    static pointer invalid() noexcept
+    {
+        if constexpr (empty == EmptyAt::Null) {
+            return nullptr;
+        } else {
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    static void close(pointer handle) noexcept
+    {
+        const DWORD lastError = GetLastError();
+        release(handle);
+        SetLastError(lastError);
+    }
+};
+
+// The release calls, as functions of one argument whose address is a constant (the imported functions'
+// addresses are not).
+inline void CloseKernelObject(HANDLE handle) noexcept
 {
-    const DWORD lastError = GetLastError();
-    release();
-    SetLastError(lastError);
+    CloseHandle(handle);
+}
+inline void EndFileSearch(HANDLE handle) noexcept
+{
+    FindClose(handle);
+}
+inline void CloseInternetHandle(HINTERNET handle) noexcept
+{
+    WinHttpCloseHandle(handle);
+}
+inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE handle) noexcept
+{
+    BCryptCloseAlgorithmProvider(handle, 0);
+}
+inline void DestroyHashObject(BCRYPT_HASH_HANDLE handle) noexcept
+{
+    BCryptDestroyHash(handle);
 }
 
-// Process, thread, mutex and other kernel handles: empty at NULL.
-struct KernelHandleTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept
-    {
-        CloseKeepingLastError([handle] { CloseHandle(handle); });
-    }
-};
+// Processes, threads, mutexes and other kernel objects.
+using KernelHandle = UniqueResource<HandleTraits<HANDLE, EmptyAt::Null, CloseKernelObject>>;
+// CreateFileW and CreateToolhelp32Snapshot.
+using FileHandle = UniqueResource<HandleTraits<HANDLE, EmptyAt::InvalidHandleValue, CloseKernelObject>>;
+// FindFirstFileExW searches.
+using FindHandle = UniqueResource<HandleTraits<HANDLE, EmptyAt::InvalidHandleValue, EndFileSearch>>;
+// WinHTTP sessions, connections and requests.
+using WinHttpHandle = UniqueResource<HandleTraits<HINTERNET, EmptyAt::Null, CloseInternetHandle>>;
+// CNG algorithm providers and hash objects.
+using AlgorithmProvider = UniqueResource<HandleTraits<BCRYPT_ALG_HANDLE, EmptyAt::Null, CloseAlgorithmProvider>>;
+using HashObject = UniqueResource<HandleTraits<BCRYPT_HASH_HANDLE, EmptyAt::Null, DestroyHashObject>>;
 
-// CreateFileW and CreateToolhelp32Snapshot handles: empty at INVALID_HANDLE_VALUE.
-struct FileHandleTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer handle) noexcept
-    {
-        CloseKeepingLastError([handle] { CloseHandle(handle); });
+// Hands an open file or directory to a shared, type-erased owner that platform-free code can keep: closed
+// when the last copy is gone; empty when the handle is.
+inline std::shared_ptr<void> ShareFileHandle(FileHandle handle)
+{
+    if (!handle) {
+        return nullptr;
     }
-};
-
-// FindFirstFileExW searches: empty at INVALID_HANDLE_VALUE, ended with FindClose.
-struct FindHandleTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer handle) noexcept
-    {
-        CloseKeepingLastError([handle] { FindClose(handle); });
-    }
-};
-
-// WinHTTP session, connection and request handles: empty at NULL.
-struct WinHttpHandleTraits {
-    using pointer = HINTERNET;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept
-    {
-        CloseKeepingLastError([handle] { WinHttpCloseHandle(handle); });
-    }
-};
-
-// A CNG algorithm provider: closed with flags 0, its status ignored.
-struct AlgorithmProviderTraits {
-    using pointer = BCRYPT_ALG_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept
-    {
-        CloseKeepingLastError([handle] { BCryptCloseAlgorithmProvider(handle, 0); });
-    }
-};
-
-// A CNG hash object: destroyed, its status ignored.
-struct HashObjectTraits {
-    using pointer = BCRYPT_HASH_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer handle) noexcept
-    {
-        CloseKeepingLastError([handle] { BCryptDestroyHash(handle); });
-    }
-};
-
-using KernelHandle = UniqueResource<KernelHandleTraits>;
-using FileHandle = UniqueResource<FileHandleTraits>;
-using FindHandle = UniqueResource<FindHandleTraits>;
-using WinHttpHandle = UniqueResource<WinHttpHandleTraits>;
-using AlgorithmProvider = UniqueResource<AlgorithmProviderTraits>;
-using HashObject = UniqueResource<HashObjectTraits>;
+    return std::shared_ptr<void>(handle.release(), CloseKernelObject);
+}
 
 }  // namespace lumivance

@@ -36,12 +36,8 @@ StagingFileLock LockStagingFile(const std::filesystem::path& file)
 {
     // Read sharing only: the digest pass, WinVerifyTrust and CreateProcessW can still open the file, but
     // nobody can write, rename or delete it while this is held.
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    return StagingFileLock(handle, [](void* held) { CloseHandle(held); });
+    return ShareFileHandle(FileHandle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 bool LaunchAndWait(const std::filesystem::path& file, const std::filesystem::path& workingDirectory,

@@ -124,11 +124,7 @@ void RemoveIfAbandoned(const path& directory, std::chrono::seconds age)
 
 StagingDirectoryHold HoldStagingDirectory(const path& directory)
 {
-    FileHandle held = OpenDirectory(directory, 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (!held) {
-        return nullptr;
-    }
-    return StagingDirectoryHold(held.release(), [](void* handle) { CloseHandle(handle); });
+    return ShareFileHandle(OpenDirectory(directory, 0, FILE_SHARE_READ | FILE_SHARE_WRITE));
 }
 
 void RemoveAbandonedStagingDirectories() noexcept

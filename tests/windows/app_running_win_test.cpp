@@ -36,19 +36,13 @@ struct RemovedOnExit {
     }
 };
 
-struct FindHandleTraits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer handle) noexcept { FindClose(handle); }
-};
-
 // Removes a tree whose paths are longer than MAX_PATH, given in the \\?\ form: std::filesystem under
 // MinGW cannot reach such paths (remove_all fails with ENOENT), the Win32 calls can.
 void RemoveLongTree(const std::wstring& directory)
 {
     {
         WIN32_FIND_DATAW found{};
-        const UniqueResource<FindHandleTraits> search(FindFirstFileW((directory + L"\\*").c_str(), &found));
+        const FindHandle search(FindFirstFileW((directory + L"\\*").c_str(), &found));
         for (bool more = static_cast<bool>(search); more; more = FindNextFileW(search.get(), &found)) {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") {
