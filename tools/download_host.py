@@ -53,6 +53,7 @@ then every header as "Name: value" in the order sent, then an empty line.
 """
 
 import argparse
+import hashlib
 import os
 import select
 import shutil
@@ -125,11 +126,20 @@ class Host:
         self.drip_seconds = drip_seconds
         self.log_lock = threading.Lock()
         self.stopping = threading.Event()
+        self.seen = {'completed': 0, 'failed': [], 'requests': 0}
+
+    def count_handshake(self, listener, error=None):
+        with self.log_lock:
+            if error is None:
+                self.seen['completed'] += 1
+            else:
+                self.seen['failed'].append(f'{listener}: {error}')
 
     def record(self, handler):
         lines = [handler.requestline] + [f'{name}: {value}' for name, value in handler.headers.items()]
         with self.log_lock, open(self.log_path, 'a', encoding='utf-8', newline='\n') as log:
             log.write('\n'.join(lines) + '\n\n')
+            self.seen['requests'] += 1
 
     def body(self, name):
         if name.isdigit():
@@ -162,7 +172,12 @@ class Handler(BaseHTTPRequestHandler):
     sys_version = ''
 
     def setup(self):
-        self.request.do_handshake()
+        try:
+            self.request.do_handshake()
+        except (OSError, ssl.SSLError) as error:
+            self.server.host.count_handshake(self.server.name, error)
+            raise
+        self.server.host.count_handshake(self.server.name)
         super().setup()
 
     def log_message(self, format, *args):  # noqa: A002 - the base class's name
@@ -331,7 +346,8 @@ class Listener(socketserver.ThreadingMixIn, socketserver.TCPServer):
     allow_reuse_address = True
     request_queue_size = 32
 
-    def __init__(self, port, context, host):
+    def __init__(self, name, port, context, host):
+        self.name = name
         self.context = context
         self.host = host
         super().__init__(('127.0.0.1', port), Handler)
@@ -359,6 +375,34 @@ def closed_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.bind(('127.0.0.1', 0))
         return probe.getsockname()[1]
+
+
+def report_what_the_host_saw(host, pki):
+    """After a failed command: what tells a refused certificate, a clock that disagrees with the
+    certificates and a test root missing from the prefix apart, all of which the client reports alike."""
+    def say(text):
+        print(f'download_host: {text}', file=sys.stderr, flush=True)
+
+    with host.log_lock:
+        completed, failed = host.seen['completed'], list(host.seen['failed'])
+        requests = host.seen['requests']
+    # A client that refuses the certificate completes the handshake first, then hangs up without a request.
+    say(f'the command failed; TLS handshakes completed: {completed}, failed: {len(failed)}; requests: {requests}')
+    for failure in failed[:5]:
+        say(f'  {failure}')
+    dates = subprocess.run(['openssl', 'x509', '-in', os.path.join(pki, 'server.crt'), '-noout', '-dates'],
+                           capture_output=True, text=True).stdout.split()
+    say(f'now {time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime())} UTC; server.crt {" ".join(dates)}')
+    prefix = os.environ.get('WINEPREFIX')
+    if prefix:
+        with open(os.path.join(pki, 'root.der'), 'rb') as root:
+            thumbprint = hashlib.sha1(root.read()).hexdigest().upper()
+        try:
+            with open(os.path.join(prefix, 'system.reg'), encoding='utf-8', errors='replace') as registry:
+                saved = rf'\\Root\\Certificates\\{thumbprint}]' in registry.read()
+        except OSError:
+            saved = False
+        say(f'test root {thumbprint} in {prefix}/system.reg: {"yes" if saved else "no"}')
 
 
 def parse_arguments(argv):
@@ -437,9 +481,9 @@ def main(argv):
         open(log_path, 'w').close()
         host = Host(files, scenario_file, log_path, options.hold, options.drip_ms / 1000.0)
         try:
-            trusted = Listener(options.port, tls_context(options.pki, 'server'), host)
+            trusted = Listener('trusted', options.port, tls_context(options.pki, 'server'), host)
             listeners.append(trusted)
-            untrusted = Listener(options.untrusted_port, tls_context(options.pki, 'untrusted'), host)
+            untrusted = Listener('untrusted', options.untrusted_port, tls_context(options.pki, 'untrusted'), host)
             listeners.append(untrusted)
         except (OSError, ssl.SSLError) as error:
             print(f'download_host: cannot start the listeners: {error}', file=sys.stderr, flush=True)
@@ -466,6 +510,8 @@ def main(argv):
         if status is None:
             end_process(process)
             return 124
+        if status != 0:
+            report_what_the_host_saw(host, options.pki)
         return 128 - status if status < 0 else status
     except HostStopped as stopped:
         if process is not None:
