@@ -6,7 +6,8 @@
 Starts the listeners, runs COMMAND with the variables below added to its environment, stops the listeners
 whatever happens, and exits with COMMAND's exit status (128+N when a signal ended it or the host, 124 when
 the host's lifetime ran out or its own parent died and it had to end COMMAND, 2 when the host itself could
-not start).
+not start). When COMMAND fails, prints what the host saw (handshakes, requests, the time against the server
+certificate, whether $WINEPREFIX holds the test root), since the client reports all of those alike.
 
 Options:
   --pki DIR              holds server.{crt,key} (issued for localhost by the test root) and untrusted.{crt,key}
