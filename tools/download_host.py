@@ -54,7 +54,6 @@ then every header as "Name: value" in the order sent, then an empty line.
 """
 
 import argparse
-import hashlib
 import os
 import select
 import shutil
@@ -396,14 +395,9 @@ def report_what_the_host_saw(host, pki):
     say(f'now {time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime())} UTC; server.crt {" ".join(dates)}')
     prefix = os.environ.get('WINEPREFIX')
     if prefix:
-        with open(os.path.join(pki, 'root.der'), 'rb') as root:
-            thumbprint = hashlib.sha1(root.read()).hexdigest().upper()
-        try:
-            with open(os.path.join(prefix, 'system.reg'), encoding='utf-8', errors='replace') as registry:
-                saved = rf'\\Root\\Certificates\\{thumbprint}]' in registry.read()
-        except OSError:
-            saved = False
-        say(f'test root {thumbprint} in {prefix}/system.reg: {"yes" if saved else "no"}')
+        check = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), 'prefix-trusts-root'),
+                                prefix, os.path.join(pki, 'root.der')], capture_output=True, text=True)
+        say(f'test root {check.stdout.strip()} in {prefix}/system.reg: {"yes" if check.returncode == 0 else "no"}')
 
 
 def parse_arguments(argv):
