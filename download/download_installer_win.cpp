@@ -4,7 +4,6 @@
 #include <winhttp.h>
 
 #include <array>
-#include <fstream>
 #include <stdexcept>
 
 #include "base/cancelled.h"
@@ -95,9 +94,11 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
         Fail(kUnavailable);
     }
 
-    // Only now is anything written: a refused request leaves no staging file behind.
-    std::ofstream file(filePath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (file.fail()) {
+    // Only now is anything written: a refused request leaves no staging file behind. Made new, never opened
+    // when something of that name is already there: whatever another program put in its place stays its own.
+    FileHandle file(CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         Fail(kCouldNotSave);
     }
 
@@ -122,16 +123,15 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
         if (received > asset.sizeBytes) {
             Fail(kTooLong);
         }
-        file.write(buffer.data(), chunkLength);
-        if (file.fail()) {
+        DWORD written = 0;
+        if (!WriteFile(file.get(), buffer.data(), chunkLength, &written, nullptr) || written != chunkLength) {
             Fail(kCouldNotSave);
         }
         state.progressPercent.exchange(DownloadProgressPercent(received, asset.sizeBytes));
         ThrowIfCancelled(state);
     }
 
-    file.close();
-    if (file.fail() || received != asset.sizeBytes) {
+    if (!CloseHandle(file.release()) || received != asset.sizeBytes) {
         Fail(kIncomplete);
     }
 }
