@@ -59,6 +59,10 @@ inline void DestroyHashObject(BCRYPT_HASH_HANDLE handle) noexcept
 {
     BCryptDestroyHash(handle);
 }
+inline void FreeLocalMemory(HLOCAL memory) noexcept
+{
+    LocalFree(memory);
+}
 
 // Processes, threads, mutexes and other kernel objects.
 using KernelHandle = UniqueResource<HandleTraits<HANDLE, EmptyAt::Null, CloseKernelObject>>;
@@ -71,6 +75,8 @@ using WinHttpHandle = UniqueResource<HandleTraits<HINTERNET, EmptyAt::Null, Clos
 // CNG algorithm providers and hash objects.
 using AlgorithmProvider = UniqueResource<HandleTraits<BCRYPT_ALG_HANDLE, EmptyAt::Null, CloseAlgorithmProvider>>;
 using HashObject = UniqueResource<HandleTraits<BCRYPT_HASH_HANDLE, EmptyAt::Null, DestroyHashObject>>;
+// What the security calls allocate for their caller: SID strings, security descriptors.
+using LocalMemory = UniqueResource<HandleTraits<HLOCAL, EmptyAt::Null, FreeLocalMemory>>;
 
 // Hands an open file or directory to a shared, type-erased owner that platform-free code can keep: closed
 // when the last copy is gone; empty when the handle is.

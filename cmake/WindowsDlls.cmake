@@ -5,7 +5,7 @@ if(NOT WIN32)
   return()
 endif()
 
-set(LUMIVANCE_WINDOWS_DLLS winhttp bcrypt wintrust crypt32 ole32 comctl32 user32 version)
+set(LUMIVANCE_WINDOWS_DLLS advapi32 winhttp bcrypt wintrust crypt32 ole32 comctl32 user32 version)
 foreach(dll IN LISTS LUMIVANCE_WINDOWS_DLLS)
   add_library(windows_dll_${dll} INTERFACE)
   target_link_libraries(windows_dll_${dll} INTERFACE ${dll})

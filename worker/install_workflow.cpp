@@ -28,14 +28,9 @@ constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumiv
 constexpr int kRemovalTries = 10;
 constexpr auto kRemovalPause = 200ms;
 
-// What an attempt has made that its clean-up must undo: the staging directory, once its path is formed,
-// and the hold on it, released before the removal (which needs the delete access the hold denies).
-struct Staging {
-    path directory;
-    StagingDirectoryHold hold;
-};
-
-void RunSteps(InstallState& state, const InstallCalls& calls, Staging& staging)
+// `staging` is what the clean-up must undo: the staging directory, held from its creation until the clean-up
+// has deleted through the hold what the attempt put there.
+void RunSteps(InstallState& state, const InstallCalls& calls, StagingDirectoryHold& staging)
 {
     if (calls.isAppRunning()) {
         throw std::runtime_error(kAppRunningAtStart);
@@ -47,20 +42,15 @@ void RunSteps(InstallState& state, const InstallCalls& calls, Staging& staging)
         throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     const std::wstring directoryName = std::wstring(kStagingDirectoryPrefix) + *guidText;
-    const path tempDirectory = calls.tempDirectory();
-    staging.directory = tempDirectory / directoryName;
-    if (!calls.createDirectory(staging.directory)) {
-        // Only a repeated GUID gets here: the directory is somebody else's, so it is not ours to remove.
-        staging.directory.clear();
+    const path stagingDirectory = calls.tempDirectory() / directoryName;
+    staging = calls.createStagingDirectory(stagingDirectory);
+    // Where the directory really is, taken from the hold: the path the installer is started by must still
+    // lead there, through every folder above it, when it is started.
+    const std::optional<std::wstring> heldAt = staging ? calls.finalPathOf(staging) : std::nullopt;
+    if (!heldAt) {
         throw std::runtime_error(kCouldNotPrepareInstallation);
     }
-    // Held from now until the clean-up, so that another setup starting meanwhile (in another logon session
-    // of the same user) never takes it for one that a killed setup left behind.
-    staging.hold = calls.holdStagingDirectory(staging.directory);
-    if (!staging.hold) {
-        throw std::runtime_error(kCouldNotPrepareInstallation);
-    }
-    const path stagingFile = staging.directory / kStagingFileName;
+    const path stagingFile = stagingDirectory / kStagingFileName;
 
     calls.download(release, stagingFile, state, kDownloadHost, kDownloadPort, true);
 
@@ -86,7 +76,11 @@ void RunSteps(InstallState& state, const InstallCalls& calls, Staging& staging)
         throw std::runtime_error(kAppRunningBeforeLaunch);
     }
 
-    if (!calls.launchAndWait(stagingFile, staging.directory, state.exitCode)) {
+    const std::optional<std::wstring> lockedAt = calls.finalPathOf(lock);
+    if (!lockedAt || *lockedAt != *heldAt + L"\\" + std::wstring(kStagingFileName)) {
+        throw std::runtime_error(kDownloadNotVerified);
+    }
+    if (!calls.launchAndWait(stagingFile, stagingDirectory, state.exitCode)) {
         throw std::runtime_error(kCouldNotStart);
     }
     if (state.exitCode != 0) {
@@ -94,10 +88,10 @@ void RunSteps(InstallState& state, const InstallCalls& calls, Staging& staging)
     }
 }
 
-void RemoveStagingDirectory(const InstallCalls& calls, const path& directory) noexcept
+void RemoveStagingDirectory(const InstallCalls& calls, const StagingDirectoryHold& hold) noexcept
 {
     try {
-        for (int attempt = 1; !calls.removeTree(directory) && attempt < kRemovalTries; ++attempt) {
+        for (int attempt = 1; !calls.removeStagingDirectory(hold) && attempt < kRemovalTries; ++attempt) {
             calls.pause(kRemovalPause);
         }
     } catch (...) {
@@ -109,7 +103,7 @@ void RemoveStagingDirectory(const InstallCalls& calls, const path& directory) no
 
 void RunInstallWith(InstallState& state, const InstallCalls& calls)
 {
-    Staging staging;
+    StagingDirectoryHold staging;
     try {
         RunSteps(state, calls, staging);
     } catch (const Cancelled&) {
@@ -118,9 +112,9 @@ void RunInstallWith(InstallState& state, const InstallCalls& calls)
         state.errorText = WidenMessage(failure.what());
     }
 
-    staging.hold.reset();
-    if (!staging.directory.empty()) {
-        RemoveStagingDirectory(calls, staging.directory);
+    if (staging) {
+        RemoveStagingDirectory(calls, staging);
+        staging.reset();  // the directory goes with the hold
     }
     // The dialog may close from here on: nothing of the record is written after this.
     state.finished.exchange(true);

@@ -27,26 +27,28 @@ struct InstallCalls {
     std::function<const ReleaseAsset&()> selectReleaseAsset;
     // A new braced GUID ("{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"), or nothing when none could be made.
     std::function<std::optional<std::wstring>()> newGuidText;
-    // Throwing forms of the standard library's temp-folder query and directory creation (false: the
-    // directory already existed).
+    // The throwing form of the standard library's temp-folder query.
     std::function<std::filesystem::path()> tempDirectory;
-    std::function<bool(const std::filesystem::path&)> createDirectory;
-    // Keeps the new staging directory from being taken for an abandoned one; empty when that fails.
-    std::function<StagingDirectoryHold(const std::filesystem::path&)> holdStagingDirectory;
+    // Creates the staging directory, only setup's account allowed in, and holds it; empty when that fails
+    // (the directory already existed included), leaving nothing of its own behind.
+    std::function<StagingDirectoryHold(const std::filesystem::path&)> createStagingDirectory;
     std::function<void(const ReleaseAsset&, const std::filesystem::path& file, InstallState&, const std::wstring& host,
                        std::uint16_t port, bool secure)>
         download;
     // Opens the file for reading with read sharing only; empty when that fails.
     std::function<StagingFileLock(const std::filesystem::path& file)> lockStagingFile;
     std::function<void(const std::filesystem::path& file, const ReleaseAsset&)> verify;
+    // Where an open directory or file now is, as Windows resolves it; nothing when that cannot be read.
+    std::function<std::optional<std::wstring>(const std::shared_ptr<void>&)> finalPathOf;
     // Starts the installer (the quoted path as the whole command line, workingDirectory as its current
     // directory, environment inherited, no handles), waits for it without limit and stores its exit code
     // (left untouched when it cannot be read). False when the process could not be created.
     std::function<bool(const std::filesystem::path& file, const std::filesystem::path& workingDirectory,
                        std::uint32_t& exitCode)>
         launchAndWait;
-    // One recursive removal; true when nothing of the directory is left.
-    std::function<bool(const std::filesystem::path&)> removeTree;
+    // Deletes the staging file and then the directory through the hold, leaving anything else alone; the
+    // directory goes when the hold is released. False when another try may succeed.
+    std::function<bool(const StagingDirectoryHold&)> removeStagingDirectory;
     std::function<void(std::chrono::milliseconds)> pause;
 };
 

@@ -6,7 +6,6 @@
 #include <objbase.h>
 
 #include <array>
-#include <system_error>
 #include <thread>
 
 #include "base/unique_resource_win.h"
@@ -62,14 +61,6 @@ bool LaunchAndWait(const std::filesystem::path& file, const std::filesystem::pat
     return true;
 }
 
-// One non-throwing recursive removal; true when it reported no error.
-bool RemoveTree(const std::filesystem::path& directory)
-{
-    std::error_code error;
-    std::filesystem::remove_all(directory, error);
-    return !error;
-}
-
 }  // namespace
 
 InstallCalls RealInstallCalls()
@@ -79,14 +70,13 @@ InstallCalls RealInstallCalls()
         .selectReleaseAsset = SelectReleaseAsset,
         .newGuidText = NewGuidText,
         .tempDirectory = [] { return std::filesystem::temp_directory_path(); },
-        .createDirectory =
-            [](const std::filesystem::path& directory) { return std::filesystem::create_directory(directory); },
-        .holdStagingDirectory = HoldStagingDirectory,
+        .createStagingDirectory = CreateStagingDirectory,
         .download = DownloadInstaller,
         .lockStagingFile = LockStagingFile,
         .verify = VerifyInstaller,
+        .finalPathOf = FinalPathOf,
         .launchAndWait = LaunchAndWait,
-        .removeTree = RemoveTree,
+        .removeStagingDirectory = RemoveStagingDirectory,
         .pause = [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); },
     };
 }

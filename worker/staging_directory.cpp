@@ -6,6 +6,14 @@ namespace {
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": where the dashes go, everything else a capital hex digit.
 constexpr std::wstring_view kGuidShape = L"{........-....-....-....-............}";
 constexpr auto kYoungestEmptyLeftover = std::chrono::minutes(1);
+constexpr std::wstring_view kSystemSid = L"S-1-5-18";
+constexpr std::wstring_view kAdministratorsSid = L"S-1-5-32-544";
+
+// Full control for the account, inherited by the staging file ("OICI").
+std::wstring FullControlFor(std::wstring_view sid)
+{
+    return L"(A;OICI;FA;;;" + std::wstring(sid) + L")";
+}
 
 bool IsCapitalHexDigit(wchar_t unit) noexcept
 {
@@ -26,7 +34,34 @@ bool MatchesGuidShape(std::wstring_view text) noexcept
     return true;
 }
 
+std::wstring_view ExpectedOwner(const SetupAccount& account) noexcept
+{
+    return account.elevated ? kAdministratorsSid : std::wstring_view(account.userSid);
+}
+
 }  // namespace
+
+std::wstring StagingDirectorySecurity(const SetupAccount& account)
+{
+    const std::wstring_view second = account.elevated ? kAdministratorsSid : std::wstring_view(account.userSid);
+    return L"O:" + std::wstring(ExpectedOwner(account)) + L"D:P" + FullControlFor(kSystemSid) + FullControlFor(second);
+}
+
+bool IsSetupsOwnDirectory(const ObservedSecurity& security, const SetupAccount& account)
+{
+    if (account.userSid.empty() || !security.onlyAllowEntries ||
+        (security.ownerSid != ExpectedOwner(account) && security.ownerSid != account.userSid)) {
+        return false;
+    }
+    for (const std::wstring& grantee : security.grantees) {
+        const bool known =
+            grantee == kSystemSid || grantee == account.userSid || (account.elevated && grantee == kAdministratorsSid);
+        if (!known) {
+            return false;
+        }
+    }
+    return true;
+}
 
 bool IsStagingDirectoryName(std::wstring_view name) noexcept
 {

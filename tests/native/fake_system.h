@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,9 +30,13 @@ struct FakeSystem {
     std::wstring guidText = L"{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
     std::filesystem::path temp = "/fake-temp";
     std::function<void()> onTempDirectory;
-    bool directoryAlreadyExists = false;
+    bool directoryAlreadyExists = false;  // the creation reports failure, as for any other cause
     std::function<void()> onCreateDirectory;
-    bool holdFails = false;
+    std::function<void()> onHoldReleased;
+    // Where the held directory and the locked file are, as the system resolves them.
+    std::optional<std::wstring> directoryFinalPath =
+        L"\\\\?\\C:\\Temp\\LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
+    std::optional<std::wstring> fileFinalPath = *directoryFinalPath + L"\\LumivanceSetup.exe";
     std::function<void(InstallState&)> onDownload;
     bool lockFails = false;
     std::function<void()> onVerify;
@@ -85,20 +90,22 @@ struct FakeSystem {
             }
             return temp;
         };
-        system.createDirectory = [this](const std::filesystem::path& directory) {
-            calls.push_back("createDirectory");
+        system.createStagingDirectory = [this](const std::filesystem::path& directory) -> StagingDirectoryHold {
+            calls.push_back("createStagingDirectory");
             createdDirectory = directory;
             if (onCreateDirectory) {
                 onCreateDirectory();
             }
-            return !directoryAlreadyExists;
-        };
-        system.holdStagingDirectory = [this](const std::filesystem::path&) -> StagingDirectoryHold {
-            calls.push_back("holdStagingDirectory");
-            if (holdFails) {
+            if (directoryAlreadyExists) {
                 return nullptr;
             }
-            auto held = std::make_shared<int>(0);
+            auto held = std::shared_ptr<int>(new int(0), [this](int* released) {
+                delete released;
+                calls.push_back("releaseHold");
+                if (onHoldReleased) {
+                    onHoldReleased();
+                }
+            });
             directoryHold = held;
             return held;
         };
@@ -131,6 +138,11 @@ struct FakeSystem {
                 onVerify();
             }
         };
+        system.finalPathOf = [this](const std::shared_ptr<void>& handle) {
+            const bool isLock = handle == lock.lock();
+            calls.push_back(isLock ? "finalPathOf(file)" : "finalPathOf(directory)");
+            return isLock ? fileFinalPath : directoryFinalPath;
+        };
         system.launchAndWait = [this](const std::filesystem::path& file, const std::filesystem::path& directory,
                                       std::uint32_t& exitCode) {
             calls.push_back(lock.expired() ? "launchAndWait(unlocked)" : "launchAndWait");
@@ -145,11 +157,11 @@ struct FakeSystem {
             exitCode = installerExitCode;
             return true;
         };
-        system.removeTree = [this](const std::filesystem::path& directory) {
-            calls.push_back(!lock.expired()            ? "removeTree(locked)"
-                            : !directoryHold.expired() ? "removeTree(held)"
-                                                       : "removeTree");
-            removed.push_back(directory);
+        system.removeStagingDirectory = [this](const StagingDirectoryHold& hold) {
+            calls.push_back(!lock.expired()                ? "removeStagingDirectory(locked)"
+                            : hold != directoryHold.lock() ? "removeStagingDirectory(not the hold)"
+                                                           : "removeStagingDirectory");
+            removed.push_back(createdDirectory);
             if (onRemove) {
                 onRemove();
             }

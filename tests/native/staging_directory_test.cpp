@@ -50,5 +50,49 @@ TEST(StagingDirectory, AnAbandonedDirectoryGoesOnlyWithNothingButSetupsFileInIt)
     }
 }
 
+const SetupAccount kUser{L"S-1-5-21-1-2-3-1001", false};
+const SetupAccount kElevatedUser{L"S-1-5-21-1-2-3-1001", true};
+const SetupAccount kSystem{L"S-1-5-18", true};
+
+TEST(StagingDirectory, IsCreatedWithAProtectedDaclForSetupsAccountOnly)
+{
+    // Elevated or SYSTEM: the user's unelevated processes, and every other user, get nothing.
+    EXPECT_EQ(StagingDirectorySecurity(kElevatedUser),
+              L"O:S-1-5-32-544D:P(A;OICI;FA;;;S-1-5-18)(A;OICI;FA;;;S-1-5-32-544)");
+    EXPECT_EQ(StagingDirectorySecurity(kSystem), L"O:S-1-5-32-544D:P(A;OICI;FA;;;S-1-5-18)(A;OICI;FA;;;S-1-5-32-544)");
+    EXPECT_EQ(StagingDirectorySecurity(kUser),
+              L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;S-1-5-18)(A;OICI;FA;;;S-1-5-21-1-2-3-1001)");
+}
+
+TEST(StagingDirectory, OnlyADirectoryOfSetupsAccountWithNoOtherRightsIsSetupsOwn)
+{
+    const std::wstring user = kUser.userSid, other = L"S-1-5-21-1-2-3-1002";
+    const std::wstring system = L"S-1-5-18", administrators = L"S-1-5-32-544", everyone = L"S-1-1-0";
+    struct Row {
+        const char* what;
+        ObservedSecurity security;
+        SetupAccount account;
+        bool own;
+    };
+    const Row rows[] = {
+        {"as the user made it", {user, {system, user}}, kUser, true},
+        {"as an elevated setup made it", {administrators, {system, administrators}}, kElevatedUser, true},
+        {"as SYSTEM made it", {administrators, {system, administrators}}, kSystem, true},
+        // Wine reports every file as the user's, with the DACL turned into mode bits and back.
+        {"as Wine reports an elevated setup's", {user, {system, user}}, kElevatedUser, true},
+        {"made by another user", {other, {system, other}}, kUser, false},
+        {"made by another user, seen by SYSTEM", {other, {system, administrators}}, kSystem, false},
+        {"made by an elevated setup, seen unelevated", {administrators, {system, administrators}}, kUser, false},
+        {"setup's owner, but others let in", {user, {system, user, everyone}}, kUser, false},
+        {"setup's owner, but another user let in", {administrators, {system, administrators, other}}, kSystem, false},
+        {"setup's owner, an entry of another kind", {user, {system, user}, false}, kUser, false},
+        {"no user known", {user, {system, user}}, {L"", false}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(IsSetupsOwnDirectory(row.security, row.account), row.own);
+    }
+}
+
 }  // namespace
 }  // namespace lumivance

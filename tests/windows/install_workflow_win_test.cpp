@@ -44,10 +44,10 @@ InstallCalls CallsWithFakeInstaller(Attempt& attempt)
         state.progressPercent.exchange(100);
     };
     calls.verify = [](const path&, const ReleaseAsset&) {};
-    const auto remove = calls.removeTree;
-    calls.removeTree = [&attempt, remove](const path& directory) {
+    const auto remove = calls.removeStagingDirectory;
+    calls.removeStagingDirectory = [&attempt, remove](const StagingDirectoryHold& hold) {
         attempt.finishedAtRemoval.push_back(attempt.state.finished.load());
-        return remove(directory);
+        return remove(hold);
     };
     return calls;
 }

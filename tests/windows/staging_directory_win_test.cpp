@@ -1,9 +1,13 @@
-// The staging directory's hold and the start-up sweep on the real file system, against another process that
-// holds a directory or a file the way a running setup, an installer or a scanner would.
+// The staging directory's creation, hold and clean-up, and the start-up sweep, on the real file system, against
+// another process that holds a directory or a file the way a running setup, an installer or a scanner would.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,10 +24,19 @@ using testing::FileHeldByAnotherProcess;
 using testing::Quoted;
 using testing::RunFileTool;
 
-path MakeLeftover(const path& temp, const std::wstring& name, const std::vector<std::wstring>& files = {})
+enum class MadeBy { Setup, SomebodyElse };
+
+// A directory as setup creates it (its own security descriptor), or as any other program would, inheriting
+// from the temp folder; released at once, as by a setup that was killed.
+path MakeLeftover(const path& temp, const std::wstring& name, const std::vector<std::wstring>& files = {},
+                  MadeBy madeBy = MadeBy::Setup)
 {
     const path directory = temp / name;
-    std::filesystem::create_directory(directory);
+    if (madeBy == MadeBy::Setup) {
+        EXPECT_TRUE(CreateStagingDirectory(directory)) << testing::ToUtf8(name);
+    } else {
+        std::filesystem::create_directory(directory);
+    }
     for (const std::wstring& file : files) {
         std::ofstream(directory / file, std::ios::binary) << "installer bytes";
     }
@@ -68,6 +81,10 @@ TEST(StagingSweep, RemovesWhatKilledSetupsLeftAndNothingElse)
                      {L"LumivanceSetup.exe", L"notes.txt"}),
         MakeLeftover(temp, L"LumivanceSetup-{33333333-0000-4000-8000-000000000002}", {L"notes.txt"}),
         MakeLeftover(temp, L"LumivanceSetup-{33333333-0000-4000-8000-000000000003}", {L"Setup.exe"}),
+        // Not made by setup: others may enter it (Wine shows the mode bits that let them in as an entry for
+        // everyone), so whoever made it may still change it.
+        MakeLeftover(temp, L"LumivanceSetup-{66666666-0000-4000-8000-000000000001}", {L"LumivanceSetup.exe"},
+                     MadeBy::SomebodyElse),
     };
     const path folderInPlaceOfTheFile = MakeLeftover(temp, L"LumivanceSetup-{33333333-0000-4000-8000-000000000004}");
     std::filesystem::create_directory(folderInPlaceOfTheFile / L"LumivanceSetup.exe");
@@ -105,10 +122,10 @@ TEST(StagingSweep, RemovesWhatKilledSetupsLeftAndNothingElse)
 TEST(StagingSweep, AHeldStagingDirectoryCanBeUsedButNotDeletedOrRenamed)
 {
     const testing::ScratchDirectory scratch;
-    const path directory = MakeLeftover(scratch.path(), L"LumivanceSetup-{55555555-0000-4000-8000-000000000001}");
+    const path directory = scratch.path() / L"LumivanceSetup-{55555555-0000-4000-8000-000000000001}";
     const path aside = scratch.path() / L"aside";
     {
-        const StagingDirectoryHold hold = HoldStagingDirectory(directory);
+        const StagingDirectoryHold hold = CreateStagingDirectory(directory);
         ASSERT_TRUE(hold);
         EXPECT_EQ(RunFileTool(L"rmdir " + Quoted(directory)), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
         EXPECT_EQ(RunFileTool(L"rename " + Quoted(directory) + L" " + Quoted(aside)),
@@ -118,8 +135,78 @@ TEST(StagingSweep, AHeldStagingDirectoryCanBeUsedButNotDeletedOrRenamed)
         EXPECT_EQ(RunFileTool(L"delete " + Quoted(directory / L"LumivanceSetup.exe")), 0u);
     }
     // Released, the same requests succeed: the refusals above were the hold's doing.
+    ASSERT_TRUE(std::filesystem::is_directory(directory));
     EXPECT_EQ(RunFileTool(L"rename " + Quoted(directory) + L" " + Quoted(aside)), 0u);
     EXPECT_EQ(RunFileTool(L"rmdir " + Quoted(aside)), 0u);
+}
+
+// Wine runs every process elevated, so only the elevated descriptor is ever used here: Windows must read
+// both as a protected DACL of two entries, or an unelevated setup could make no staging directory at all.
+TEST(StagingDirectoryOnWindows, BothDescriptorsAreProtectedDaclsWindowsAccepts)
+{
+    for (const bool elevated : {false, true}) {
+        SCOPED_TRACE(elevated ? "elevated" : "unelevated");
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            StagingDirectorySecurity({L"S-1-5-21-1-2-3-1001", elevated}).c_str(), SDDL_REVISION_1, &descriptor,
+            nullptr));
+        const LocalMemory owned(descriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+        EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing may be inherited from the temp folder";
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+        ASSERT_TRUE(present && dacl != nullptr);
+        EXPECT_EQ(dacl->AceCount, 2u);
+    }
+}
+
+TEST(StagingDirectoryOnWindows, IsMadeNewWithItsOwnRightsAndOthersLeftOut)
+{
+    const testing::ScratchDirectory scratch;
+    const path directory = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000001}";
+    {
+        const StagingDirectoryHold hold = CreateStagingDirectory(directory);
+        ASSERT_TRUE(hold);
+        // Wine keeps no descriptor on a Unix drive: it turns the DACL into mode bits and reports those back,
+        // so what can be seen here is that nobody but the owner's class got any bits.
+        const std::wstring rights = testing::SecurityText(directory);
+        EXPECT_EQ(rights.find(L";;;WD)"), std::wstring::npos) << testing::ToUtf8(rights);
+        EXPECT_NE(rights.find(L";;;SY)"), std::wstring::npos) << testing::ToUtf8(rights);
+        const std::optional<std::wstring> finalPath = FinalPathOf(hold);
+        ASSERT_TRUE(finalPath);
+        EXPECT_TRUE(finalPath->ends_with(directory.filename().wstring())) << testing::ToUtf8(*finalPath);
+    }
+    EXPECT_FALSE(CreateStagingDirectory(directory)) << "a name that exists is never taken over";
+    // The same for a file or a link of that name: nothing is opened.
+    const path file = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000002}";
+    std::ofstream(file) << "not a folder";
+    EXPECT_FALSE(CreateStagingDirectory(file));
+    EXPECT_EQ(testing::ReadFileBytes(file), "not a folder");
+}
+
+// The attempt's clean-up: a Unix symbolic link to a folder, which Wine shows as a reparse point and would
+// follow, planted beside the staging file.
+TEST(StagingDirectoryOnWindows, CleanUpDeletesTheStagingFileAndNeverFollowsALink)
+{
+    const testing::ScratchDirectory scratch;
+    const path target = scratch.path() / L"target";
+    std::filesystem::create_directory(target);
+    std::ofstream(target / L"precious.txt") << "keep me";
+    const path directory = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000003}";
+    {
+        const StagingDirectoryHold hold = CreateStagingDirectory(directory);
+        ASSERT_TRUE(hold);
+        std::ofstream(directory / L"LumivanceSetup.exe") << "installer bytes";
+        ASSERT_EQ(testing::PlantUnixLink(target, directory / L"link"), "");
+        EXPECT_TRUE(RemoveStagingDirectory(hold)) << "nothing to try again: the link is left alone";
+    }
+    EXPECT_EQ(testing::ReadFileBytes(target / L"precious.txt"), "keep me");
+    EXPECT_FALSE(std::filesystem::exists(directory / L"LumivanceSetup.exe"));
+    EXPECT_TRUE(std::filesystem::is_directory(directory)) << "what is not setup's keeps its directory";
+    EXPECT_EQ(testing::RemoveUnixLink(directory / L"link"), "");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "tests/windows/test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -75,6 +78,100 @@ ScratchDirectory::~ScratchDirectory()
 {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace lumivance::testing
+
+namespace lumivance::testing {
+namespace {
+
+// Wine's own translation of a Windows path to the Unix one ("" when there is none).
+std::string UnixPathOf(const std::filesystem::path& file)
+{
+    using Translate = char*(CDECL*)(const wchar_t*);
+    const auto translate = reinterpret_cast<Translate>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixPath = translate ? translate(file.c_str()) : nullptr;
+    if (unixPath == nullptr) {
+        return "";
+    }
+    std::string text(unixPath);
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return text;
+}
+
+// Starts a Unix program (Wine starts those too). Wine reports 1 as its exit code whatever it was and may
+// let the wait end before it has, so the callers watch for what it does.
+std::string RunUnix(const std::wstring& commandLine)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return "could not start " + ToUtf8(commandLine) + ": error " + std::to_string(GetLastError());
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return "";
+}
+
+std::wstring QuotedUnixPath(const std::filesystem::path& file)
+{
+    return L"\"" + FromUtf8(UnixPathOf(file)) + L"\"";
+}
+
+}  // namespace
+
+std::wstring SecurityText(const std::filesystem::path& file)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, kWhat, nullptr, nullptr, nullptr, nullptr, &descriptor) !=
+        ERROR_SUCCESS) {
+        return L"";
+    }
+    LPWSTR text = nullptr;
+    std::wstring result;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kWhat, &text, nullptr)) {
+        result = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+std::string PlantUnixLink(const std::filesystem::path& target, const std::filesystem::path& link)
+{
+    if (UnixPathOf(target).empty() || UnixPathOf(link).empty()) {
+        return "Wine has no Unix path for the target or the link";
+    }
+    const std::string failure = RunUnix(L"/bin/ln -s " + QuotedUnixPath(target) + L" " + QuotedUnixPath(link));
+    if (!failure.empty()) {
+        return failure;
+    }
+    for (int look = 0; look < 100; ++look, Sleep(50)) {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return "";
+        }
+    }
+    return "ln did not leave a link that Wine shows as a reparse point within 5 s";
+}
+
+std::string RemoveUnixLink(const std::filesystem::path& link)
+{
+    const std::string failure = RunUnix(L"/bin/rm " + QuotedUnixPath(link));
+    if (!failure.empty()) {
+        return failure;
+    }
+    for (int look = 0; look < 100; ++look, Sleep(50)) {
+        if (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return "";
+        }
+    }
+    return "rm left the link in place for 5 s";
 }
 
 }  // namespace lumivance::testing

@@ -32,6 +32,14 @@ using tools::ToUtf8;
 // The fake installer's report ("key=value" lines, UTF-8); empty when the file is missing.
 std::map<std::string, std::wstring> ReadInstallerReport(const std::filesystem::path& file);
 
+// The owner and DACL of a file or directory as Windows reports them, in SDDL ("" when they cannot be read).
+std::wstring SecurityText(const std::filesystem::path& file);
+
+// Makes `link` a Unix symbolic link to `target`, as a program outside Wine could, and removes it again;
+// "" on success, else what went wrong.
+std::string PlantUnixLink(const std::filesystem::path& target, const std::filesystem::path& link);
+std::string RemoveUnixLink(const std::filesystem::path& link);
+
 // Sets an environment variable for this process for the lifetime of the object, then restores it.
 class ScopedEnvironment {
 public:
