@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <optional>
 #include <thread>
 
 #include "tests/e2e/end_to_end_fixture.h"
@@ -148,6 +150,46 @@ TEST_F(EndToEnd, RetryRunsAWholeNewAttemptInANewStagingDirectory)
     EXPECT_NE(second.filename(), first->front().filename());
     EXPECT_THAT(RequestLines(), ElementsAre(kInstallerRequest, kInstallerRequest));
     ExpectNothingLeft(setup);
+}
+
+// A link to a folder of somebody's choosing, planted in the staging directory while the body drips in, as
+// a process let into the directory could (a Unix link, which Wine shows as a reparse point and would
+// follow): the clean-up deletes setup's own file, leaves the link and with it the directory, and never
+// reaches into the folder, after an install and after a download that failed its check.
+TEST_F(EndToEnd, ALinkPlantedDuringTheDownloadLeavesItsTargetUntouched)
+{
+    struct Case {
+        const char* scenario;
+        const wchar_t* sentence;  // none: the install succeeds
+    };
+    const Case cases[] = {
+        {"drip signed", nullptr},
+        {"drip patched", L"The download could not be verified. Nothing was installed. Please try again."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        const testing::ScratchDirectory target(L"lumivance-e2e-target");
+        std::ofstream(target.path() / L"precious.txt") << "keep me";
+        Serve(c.scenario);
+        SetupRun setup;
+        const auto staging = ui::WaitFor(
+            [&]() -> std::optional<std::filesystem::path> {
+                const auto found = setup.StagingDirectories();
+                return found.empty() ? std::nullopt : std::optional(found.front());
+            },
+            20s);
+        ASSERT_TRUE(staging) << "no staging directory while the download ran";
+        ASSERT_EQ(testing::PlantUnixLink(target.path(), *staging / L"link"), "");
+        if (c.sentence == nullptr) {
+            EXPECT_EQ(setup.WaitForExit(), 0u);
+        } else {
+            EXPECT_EQ(ExpectBoxThenCancel(setup, c.sentence), 1u);
+        }
+        EXPECT_EQ(testing::ReadFileBytes(target.path() / L"precious.txt"), "keep me");
+        EXPECT_THAT(setup.StagingDirectories(), ElementsAre(*staging)) << "the link keeps its directory";
+        EXPECT_FALSE(std::filesystem::exists(*staging / L"LumivanceSetup.exe")) << "setup's own file goes";
+        EXPECT_EQ(testing::RemoveUnixLink(*staging / L"link"), "");
+    }
 }
 
 TEST_F(EndToEnd, TempFolderWithNonAsciiCharactersWorksAndIsCleaned)
