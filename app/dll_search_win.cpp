@@ -75,4 +75,6 @@ void RestrictDllLoadingToSystem32()
 
 // MinGW-w64's delay-load helper (__delayLoadHelper2 in libmingwex) calls this hook; defining it here
 // replaces the library's empty one. It is linked in with RestrictDllLoadingToSystem32, which wWinMain calls.
-extern "C" PfnDliHook __pfnDliNotifyHook2 = lumivance::BindDelayLoadedDll;
+extern "C" {
+PfnDliHook __pfnDliNotifyHook2 = lumivance::BindDelayLoadedDll;
+}

@@ -19,6 +19,7 @@ file(CONFIGURE OUTPUT "${LUMIVANCE_LLD_SPECS}" CONTENT "*linker:\n@LUMIVANCE_LLD
 function(lumivance_setup_executable target)
   cmake_parse_arguments(S "" "ENTRY" "LIBS" ${ARGN})
   add_executable(${target} WIN32 ${S_ENTRY})
+  lumivance_warnings_are_errors(${target})
   lumivance_unicode_entry(${target})
   target_link_libraries(${target} PRIVATE lumivance_app lumivance_resources ${S_LIBS})
   target_link_options(${target} PRIVATE -specs=${LUMIVANCE_LLD_SPECS} -Wl,-Xlink=-merge:.idata=.data -s
