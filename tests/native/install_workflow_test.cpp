@@ -40,6 +40,14 @@ Outcome RunAttempt(FakeSystem& fake)
 
 const std::filesystem::path kStaging = "/fake-temp/LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
 
+// What the workflow appends to the temp folder: "/LumivanceSetup-{GUID}/LumivanceSetup.exe".
+constexpr std::size_t kStagingTail = 1 + 53 + 1 + 18;
+
+std::filesystem::path TempOfLength(std::size_t length)
+{
+    return "/" + std::string(length - 1, 't');
+}
+
 TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
 {
     FakeSystem fake;
@@ -117,6 +125,13 @@ TEST(InstallWorkflow, EarlyFailuresLeaveNothingBehind)
         {"no temp folder",
          [&](FakeSystem& f) { f.onTempDirectory = [&] { throw tempError; }; },
          std::wstring(tempError.what(), tempError.what() + std::strlen(tempError.what())),
+         {"isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory"}},
+        // The staging file would be 260 characters: CreateProcessW could never start it, so nothing is made
+        // or downloaded.
+        {"temp folder too deep to start the installer from",
+         [](FakeSystem& f) { f.temp = TempOfLength(260 - kStagingTail); },
+         L"Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance "
+         L"Setup again.",
          {"isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory"}},
     };
     for (const Case& c : cases) {
@@ -227,6 +242,14 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
         EXPECT_THAT(fake.removed, ElementsAre(kStaging));
         EXPECT_EQ(fake.calls.back(), "removeTree") << "the lock and the hold must be gone before the removal";
     }
+}
+
+TEST(InstallWorkflow, StagingFileOneShortOfMaxPathIsStillStarted)
+{
+    FakeSystem fake;
+    fake.temp = TempOfLength(259 - kStagingTail);
+    EXPECT_EQ(RunAttempt(fake).exitCode, 0u);
+    EXPECT_EQ(fake.launchedFile.native().size(), 259u);
 }
 
 TEST(InstallWorkflow, ExitCodeThatCannotBeReadCountsAsFailure)
