@@ -7,6 +7,7 @@
 #include "base/cancelled.h"
 #include "base/message_text.h"
 #include "verify/verify_installer.h"
+#include "worker/launch_path.h"
 #include "worker/release_table.h"
 
 namespace lumivance {
@@ -22,6 +23,10 @@ constexpr char kAppRunningAtStart[] =
 constexpr char kAppRunningBeforeLaunch[] = "Quit Lumivance before installing, then choose Retry.";
 constexpr char kCouldNotStart[] = "Could not start installation. Please try again.";
 constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumivance and try again.";
+// Retry cannot help (setup keeps the environment it was started with), so this names the one fix.
+constexpr char kTempFolderTooDeep[] =
+    "Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance Setup "
+    "again.";
 
 // A virus scanner often holds a fresh executable for a moment, so one failed removal would leave the
 // download in the user's temp folder. Try again for up to about two seconds, then give up quietly.
@@ -43,6 +48,9 @@ void RunSteps(InstallState& state, const InstallCalls& calls, StagingDirectoryHo
     }
     const std::wstring directoryName = std::wstring(kStagingDirectoryPrefix) + *guidText;
     const path stagingDirectory = calls.tempDirectory() / directoryName;
+    if (!CanStartFrom(stagingDirectory / kStagingFileName, stagingDirectory)) {
+        throw std::runtime_error(kTempFolderTooDeep);  // before anything is made or downloaded
+    }
     staging = calls.createStagingDirectory(stagingDirectory);
     // Where the directory really is, taken from the hold: the path the installer is started by must still
     // lead there, through every folder above it, when it is started.
