@@ -2,9 +2,9 @@
 """scripts/sign-setup as a publisher runs it: from a PKCS#11 token, from key files and from a .pfx, always
 time-stamped unless told otherwise, and every bad input refused with one line and nothing left behind.
 
-    sign_setup_test.py PKI_DIR TOKEN_DIR     (run under tools/tsa-server, which gives LUMIVANCE_TSA_URL)
+    sign_setup_test.py PKI_DIR TOKEN_DIR [SETUP_EXE]   (under tools/tsa-server, which gives LUMIVANCE_TSA_URL)
 
-Each row signs a small PE file. A signed row checks that the signature verifies against the test root now,
+Each row signs SETUP_EXE, or without it a small PE file. A signed row checks that the signature verifies against the test root now,
 and at a time a day after its certificate (the test PKI's expiring one) has ended: only a time-stamped
 signature still verifies then. A refused row checks the exit code, that the error is one line naming the
 problem, and that neither the output nor any file of sign-setup's own is left in the folder, though an
@@ -13,6 +13,7 @@ older signed file was there before. No row may print the PIN. Exits non-zero nam
 
 import datetime
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -112,15 +113,19 @@ def run_row(row, pki, token, work, pin):
 
 
 def main(argv):
-    if len(argv) != 2 or 'LUMIVANCE_TSA_URL' not in os.environ:
-        print('usage: tools/tsa-server --pki PKI_DIR -- sign_setup_test.py PKI_DIR TOKEN_DIR', file=sys.stderr)
+    if len(argv) not in (2, 3) or 'LUMIVANCE_TSA_URL' not in os.environ:
+        print('usage: tools/tsa-server --pki PKI_DIR -- sign_setup_test.py PKI_DIR TOKEN_DIR [SETUP_EXE]',
+              file=sys.stderr)
         return 2
-    pki, token = (os.path.realpath(folder) for folder in argv)
+    pki, token = (os.path.realpath(folder) for folder in argv[:2])
     with open(f'{token}/pin', encoding='utf-8') as source:
         pin = source.read().strip()
     with tempfile.TemporaryDirectory(prefix='lumivance-sign-setup-test-') as work:
-        with open(os.path.join(work, 'setup.exe'), 'wb') as out:
-            out.write(minimal_pe(os.urandom(4096)))
+        if len(argv) == 3:
+            shutil.copyfile(argv[2], os.path.join(work, 'setup.exe'))
+        else:
+            with open(os.path.join(work, 'setup.exe'), 'wb') as out:
+                out.write(minimal_pe(os.urandom(4096)))
         with open(os.path.join(work, 'wrong-pin'), 'w', encoding='utf-8') as out:
             out.write('0000')
         with open(os.path.join(work, 'pfx-pass'), 'w', encoding='utf-8') as out:
