@@ -4,9 +4,9 @@ time-stamped unless told otherwise, and every bad input refused with one line an
 
     sign_setup_test.py PKI_DIR TOKEN_DIR [SETUP_EXE]   (under tools/tsa-server, which gives LUMIVANCE_TSA_URL)
 
-Each row signs SETUP_EXE, or without it a small PE file. A signed row checks that the signature verifies against the test root now,
-and at a time a day after its certificate (the test PKI's expiring one) has ended: only a time-stamped
-signature still verifies then. A refused row checks the exit code, that the error is one line naming the
+Each row signs SETUP_EXE, or without it a small PE file. A signed row checks that the signature verifies
+against the test root now, and at a time a day after its certificate (the test PKI's expiring one) has
+ended: only a time-stamped signature still verifies then. A refused row checks the exit code, that the error is one line naming the
 problem, and that neither the output nor any file of sign-setup's own is left in the folder, though an
 older signed file was there before. No row may print the PIN. Exits non-zero naming every row that failed.
 """
@@ -91,11 +91,12 @@ def run_row(row, pki, token, work, pin):
     if pin in result.stdout + result.stderr:
         problems.append('the PIN was printed')
     if expected in ('stamped', 'unstamped'):
+        after_end = certificate_end(f'{pki}/codesign-expiring.crt') + 86400
         if result.returncode != 0:
             problems.append(f'exit code {result.returncode}, expected 0: {result.stderr.strip()}')
         elif not verifies(pki, target):
             problems.append('the signature does not verify against the test root')
-        elif verifies(pki, target, at=certificate_end(f'{pki}/codesign-expiring.crt') + 86400) != (expected == 'stamped'):
+        elif verifies(pki, target, at=after_end) != (expected == 'stamped'):
             problems.append('a day after the certificate ends it ' +
                             ('no longer verifies, though time-stamped' if expected == 'stamped' else
                              'still verifies, though not time-stamped'))
