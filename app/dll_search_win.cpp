@@ -6,41 +6,10 @@
 #include <cstring>
 #include <initializer_list>
 
-// Two ways a DLL is found, and what each needs.
-//
-// 1. Bare names searched on the process's search path. SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)
-//    makes that path System32 alone for LoadLibrary and, by its documentation, for the dependent DLLs the
-//    system searches for; SetDllDirectoryW(L"") takes the current directory out of the legacy path too.
-//
-// 2. Bare names that are already loaded. Windows documents (Dynamic-link library search order, the
-//    loaded-module list) that a name whose module is already loaded resolves to that module, whatever
-//    folder it came from, before any directory is searched.
-//
-// Wine honours (1) only for LoadLibrary. Its system DLLs bind some of their dependencies lazily: a delay
-// import is resolved by LdrResolveDelayLoadedAPI with LdrLoadDll(NULL, ...), and a NULL path means the
-// path ntdll computed once when the process started (default_load_path, set in build_main_module: setup's
-// own folder first), whatever SetDefaultDllDirectories said later; the static imports of a DLL bound that
-// way are searched there too (dlls/ntdll/loader.c, Wine 8.0). So WinHTTP, loaded from System32, binds
-// crypt32 and secur32 (and crypt32's bcrypt) from setup's folder during its first TLS handshake. With
-// WINEDEBUG=+pid,+loaddll,+module, a fake crypt32.dll beside setup and Wine told to prefer it, a run
-// without the binding below shows
-//   looking for L"crypt32.dll" in (null)
-//   got environment n,b for L"crypt32"
-//   Loaded L"Z:\tmp\probe\pb\crypt32.dll" at 0000000320630000: native
-// and the fake's export ends the process.
-//
-// Wine does honour (2): find_dll_file returns the loaded module of that base name (find_basename_module)
-// before it searches anything. So each system DLL that setup's use of a DLL binds lazily is bound first,
-// explicitly from System32, before that DLL is first called; the later lazy bind by bare name then finds
-// it loaded. With the binding, the same run shows
-//   looking for L"crypt32.dll" in (null)
-//   Found L"C:\windows\system32\crypt32.dll" for L"crypt32.dll" at 00000002964D0000, count=-1
-// (count -1: pinned) and installs. PlantedDllClosure.* (tests/e2e) plants every non-KnownDLL a complete run
-// loads, beside setup and in its current directory, and fails when the table below misses one: without
-// any one of its rows, crypt32.dll, msimg32.dll or dbghelp.dll is loaded from the planted folder.
-//
-// On Windows the binding changes nothing but the moment: each DLL it binds comes from System32, as the
-// process's search path would have it, and is one the same calls load anyway.
+// SetDefaultDllDirectories keeps bare-name searches in System32, but Wine resolves its system DLLs'
+// lazy imports on the path it fixed at start-up, setup's own folder first. A name already loaded is never
+// searched for, so before each delay-loaded DLL is first called, the system DLLs its use binds lazily are
+// loaded from System32 and pinned. docs/hardening.md (DLL binding) has the loader traces and the proof.
 namespace lumivance {
 namespace {
 
@@ -106,4 +75,6 @@ void RestrictDllLoadingToSystem32()
 
 // MinGW-w64's delay-load helper (__delayLoadHelper2 in libmingwex) calls this hook; defining it here
 // replaces the library's empty one. It is linked in with RestrictDllLoadingToSystem32, which wWinMain calls.
-extern "C" PfnDliHook __pfnDliNotifyHook2 = lumivance::BindDelayLoadedDll;
+extern "C" {
+PfnDliHook __pfnDliNotifyHook2 = lumivance::BindDelayLoadedDll;
+}

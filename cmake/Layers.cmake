@@ -35,6 +35,7 @@ function(lumivance_add_layer folder)
   set(target lumivance_${folder})
   if(sources)
     add_library(${target} STATIC ${sources})
+    lumivance_warnings_are_errors(${target})
     set(scope PUBLIC)
   else()
     add_library(${target} INTERFACE)  # headers only in this build

@@ -6,6 +6,12 @@ option(LUMIVANCE_BUILD_TESTS "Build the tests and benchmarks" ON)
 
 add_compile_options(-Wall -Wextra -Wno-missing-field-initializers)
 
+# The product's own code fails to build on any warning, in every preset, so none can pile up unread. Tests,
+# tools and GoogleTest keep them as warnings: their code does not ship.
+function(lumivance_warnings_are_errors target)
+  target_compile_options(${target} PRIVATE -Werror)
+endfunction()
+
 if(WIN32)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     message(FATAL_ERROR "The Windows build expects MinGW-w64 g++ (cmake --preset windows)")

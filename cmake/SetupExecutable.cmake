@@ -6,18 +6,9 @@ if(NOT WIN32)
   return()
 endif()
 
-# Setup is linked by LLD rather than GNU ld. GNU ld's PE script keeps every .pdata/.xdata section, and with
-# them every function they describe, so --gc-sections drops almost nothing of a static libstdc++: setup
-# carried 345 KB of code and unwind tables that nothing calls (1.18 MB; 837 KB with LLD, same objects, same
-# libraries), because LLD keeps a function's unwind entries only while it keeps the function. Debian's MinGW
-# g++ is built with GNU ld's path fixed, which -fuse-ld=lld cannot override; a specs file naming the linker
-# (GCC's "linker" spec) can. The import tables stay writable, as GNU ld lays them out: the delay-load
-# helper writes each resolved address into its slot in .idata, which LLD would otherwise merge into the
-# read-only .rdata (LLD warns that this overrides its default).
-# No time stamp in the PE header: it was the only difference between two release builds of one commit from
-# two clones (SetupPe.RebuiltFromAnotherFolderLaterIsByteIdentical). LLD's /Brepro would put a content hash
-# there instead, but adds a debug directory and 512 bytes; Windows reads the field only to check bound
-# imports, and setup has none.
+# Linked by LLD, which drops the unwind tables of unused functions (GNU ld left setup at 1.18 MB), through a
+# specs file because Debian's g++ fixes GNU ld's path. .idata stays writable for the delay-load helper, and
+# there is no time stamp so two clones build the same bytes. docs/performance.md (Size) has the whole story.
 find_program(LUMIVANCE_LLD ld.lld)
 if(NOT LUMIVANCE_LLD)
   message(FATAL_ERROR "setup is linked with LLD: install Debian's lld package (scripts/install-deps does)")
@@ -28,6 +19,7 @@ file(CONFIGURE OUTPUT "${LUMIVANCE_LLD_SPECS}" CONTENT "*linker:\n@LUMIVANCE_LLD
 function(lumivance_setup_executable target)
   cmake_parse_arguments(S "" "ENTRY" "LIBS" ${ARGN})
   add_executable(${target} WIN32 ${S_ENTRY})
+  lumivance_warnings_are_errors(${target})
   lumivance_unicode_entry(${target})
   target_link_libraries(${target} PRIVATE lumivance_app lumivance_resources ${S_LIBS})
   target_link_options(${target} PRIVATE -specs=${LUMIVANCE_LLD_SPECS} -Wl,-Xlink=-merge:.idata=.data -s

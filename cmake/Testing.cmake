@@ -47,14 +47,15 @@ function(lumivance_add_gtest name)
 endfunction()
 
 # lumivance_cache_free_port(<cache var> <what it is for>): a loopback port free at configure time, kept in
-# the cache, for setup variants that have their download host's port compiled in. When it has been taken by
-# the time the host starts, the host fails to start and says so.
+# the cache, for setup variants that have their download host's port compiled in; below the ephemeral range,
+# so no outgoing connection takes it before the host binds it (tools/free-port). When it has been taken
+# anyway, the host fails to start and says so.
 function(lumivance_cache_free_port variable purpose)
   if(${variable})
     return()
   endif()
   execute_process(
-    COMMAND python3 -c "import socket; s = socket.socket(); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])"
+    COMMAND "${PROJECT_SOURCE_DIR}/tools/free-port"
     OUTPUT_VARIABLE port OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
   if(failed OR NOT port)
     message(FATAL_ERROR "Could not find a free loopback port for the ${purpose}")
