@@ -7,6 +7,7 @@
 #include "base/cancelled.h"
 #include "base/message_text.h"
 #include "verify/verify_installer.h"
+#include "worker/launch_path.h"
 #include "worker/release_table.h"
 
 namespace lumivance {
@@ -22,6 +23,10 @@ constexpr char kAppRunningAtStart[] =
 constexpr char kAppRunningBeforeLaunch[] = "Quit Lumivance before installing, then choose Retry.";
 constexpr char kCouldNotStart[] = "Could not start installation. Please try again.";
 constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumivance and try again.";
+// Retry cannot help (setup keeps the environment it was started with), so this names the one fix.
+constexpr char kTempFolderTooDeep[] =
+    "Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance Setup "
+    "again.";
 
 // A virus scanner often holds a fresh executable for a moment, so one failed removal would leave the
 // download in the user's temp folder. Try again for up to about two seconds, then give up quietly.
@@ -47,8 +52,11 @@ void RunSteps(InstallState& state, const InstallCalls& calls, Staging& staging)
         throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     const std::wstring directoryName = std::wstring(kStagingDirectoryPrefix) + *guidText;
-    const path tempDirectory = calls.tempDirectory();
-    staging.directory = tempDirectory / directoryName;
+    const path directory = calls.tempDirectory() / directoryName;
+    if (!CanStartFrom(directory / kStagingFileName, directory)) {
+        throw std::runtime_error(kTempFolderTooDeep);  // before anything is made or downloaded
+    }
+    staging.directory = directory;
     if (!calls.createDirectory(staging.directory)) {
         // Only a repeated GUID gets here: the directory is somebody else's, so it is not ours to remove.
         staging.directory.clear();

@@ -162,5 +162,29 @@ TEST_F(EndToEnd, TempFolderWithNonAsciiCharactersWorksAndIsCleaned)
     ExpectNothingLeft(setup);
 }
 
+// A TEMP so deep that the staging file's path would be exactly MAX_PATH long, which CreateProcessW cannot
+// start (under Wine 8: the whole download, then "Could not start installation."; once the staging directory
+// reaches MAX_PATH, a hang), so setup must say so before it downloads anything.
+TEST_F(EndToEnd, TempFolderTooDeepToStartTheInstallerFromFailsBeforeAnyRequest)
+{
+    Serve("exact signed");
+    const testing::ScratchDirectory scratch(L"lumivance-e2e-deep");
+    // "\\LumivanceSetup-{GUID}\\LumivanceSetup.exe" adds 73 characters to the temp folder.
+    constexpr std::size_t kDepth = 260 - 73;
+    std::wstring temp = scratch.path().wstring();
+    while (kDepth - temp.size() > 21) {
+        temp += L"\\" + std::wstring(20, L'd');
+    }
+    temp += L"\\" + std::wstring(kDepth - temp.size() - 1, L'd');
+    std::filesystem::create_directories(temp);
+
+    SetupRun setup({.temp = temp});
+    EXPECT_EQ(ExpectBoxThenCancel(setup, L"Your TEMP folder's path is too long to install from. Set TEMP to a shorter "
+                                         L"folder, then start Lumivance Setup again."),
+              1u);
+    EXPECT_THAT(RequestLines(), IsEmpty()) << "nothing may be downloaded that could not be started";
+    ExpectNothingLeft(setup);
+}
+
 }  // namespace
 }  // namespace lumivance::e2e

@@ -62,10 +62,5 @@ TEST(ProgressView, CancelRequestsOnlyBeforeInstallingAndClosesOnlyOnceFinished)
     }
 }
 
-TEST(ProgressView, TheDialogOpensWithTheDownloadText)
-{
-    EXPECT_EQ(std::wstring(kDownloadingText), kDownloading);
-}
-
 }  // namespace
 }  // namespace lumivance

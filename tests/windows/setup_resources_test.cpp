@@ -138,9 +138,7 @@ TEST(SetupResources, ManifestAsksForTheInvokersRightsAndTheVersion6CommonControl
         for (const char* wanted :
              {R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
               R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0" processorArchitecture="*" )"
-              R"(publicKeyToken="6595b64144ccf1df" language="*")",
-              "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
-              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+              R"(publicKeyToken="6595b64144ccf1df" language="*")"}) {
             EXPECT_NE(text.find(wanted), std::string::npos) << "the manifest lacks " << wanted;
         }
     }
