@@ -41,6 +41,7 @@ endfunction()
 #   [X64_INSTALLER <file>] [X64_SHA256 <hex>] [X64_SIZE <n>]
 #   [ARM64_INSTALLER <file>] [ARM64_SHA256 <hex>] [ARM64_SIZE <n>])
 # Validates everything first and stops with one message that names every missing or malformed value.
+# Leaves what it pinned in the caller's LUMIVANCE_PINNED_{HOST,PORT,X64_PATH,X64_SHA256,X64_SIZE,ARM64_...}.
 function(lumivance_write_release_header)
   cmake_parse_arguments(R "" "OUTPUT;VERSION;HOST;PORT;X64_INSTALLER;X64_SHA256;X64_SIZE;ARM64_INSTALLER;ARM64_SHA256;ARM64_SIZE" "" ${ARGN})
   if(NOT DEFINED R_PORT OR R_PORT STREQUAL "")
@@ -103,6 +104,10 @@ inline constexpr std::uint64_t kArm64Size = @LUMIVANCE_ARM64_SIZE_VALUE@ULL;
 
 }  // namespace lumivance::release_config
 ]==] @ONLY)
+  foreach(fact HOST PORT X64_PATH X64_SHA256_VALUE X64_SIZE_VALUE ARM64_PATH ARM64_SHA256_VALUE ARM64_SIZE_VALUE)
+    string(REPLACE "_VALUE" "" name "${fact}")
+    set(LUMIVANCE_PINNED_${name} "${LUMIVANCE_${fact}}" PARENT_SCOPE)
+  endforeach()
   message(VERBOSE "Lumivance ${R_VERSION} release: https://${R_HOST}:${R_PORT}, x64 ${X64_SIZE} bytes ${X64_SHA256}, arm64 ${ARM64_SIZE} bytes ${ARM64_SHA256}")
 endfunction()
 
@@ -131,4 +136,58 @@ function(lumivance_pin_release_at_build_time name)
     COMMENT "Pinning ${name} to ${P_INSTALLER}")
   lumivance_add_release_table(${name} "${P_OUTPUT_DIR}")
   target_sources(${name} PRIVATE "${header}")
+endfunction()
+
+# _lumivance_tool_version(<out> <file> [<command printing a version>...]): the first line the command prints,
+# and the Debian package that installed the file with its version, as far as either is known.
+function(_lumivance_tool_version out file)
+  set(text "")
+  if(ARGN)
+    execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text ERROR_QUIET)
+    string(REGEX REPLACE "\n.*" "" text "${text}")
+  endif()
+  file(REAL_PATH "${file}" real)
+  execute_process(COMMAND dpkg-query -S "${real}" OUTPUT_VARIABLE owner RESULT_VARIABLE failed ERROR_QUIET)
+  if(NOT failed)
+    string(REGEX REPLACE ":.*" "" package "${owner}")
+    execute_process(COMMAND dpkg-query -W -f=${package}\ \${Version} ${package} OUTPUT_VARIABLE installed
+      ERROR_QUIET)
+    string(STRIP "${text} (Debian ${installed})" text)
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# lumivance_write_release_json(<exe target>): after every build, release.json beside the exe, from the values
+# this configuration pinned: what the host must serve (scripts/release-check reads it), the exe as built,
+# and what a rebuild needs (the commit, the tools' versions, the configure arguments). scripts/release adds
+# only what happens after the build: the signature and the signed exe's digest.
+function(lumivance_write_release_json target)
+  _lumivance_tool_version(compiler "${CMAKE_CXX_COMPILER}" ${CMAKE_CXX_COMPILER} --version)
+  set(linker_program ${CMAKE_LINKER})
+  if(LUMIVANCE_LLD)
+    set(linker_program ${LUMIVANCE_LLD})
+  endif()
+  _lumivance_tool_version(linker "${linker_program}" ${linker_program} --version)
+  find_file(LUMIVANCE_MINGW_MAC_H _mingw_mac.h HINTS ${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES}
+    NO_CMAKE_FIND_ROOT_PATH)
+  set(mingw "none")
+  if(LUMIVANCE_MINGW_MAC_H)
+    file(STRINGS "${LUMIVANCE_MINGW_MAC_H}" parts REGEX "^#define __MINGW64_VERSION_(MAJOR|MINOR|BUGFIX) ")
+    string(REGEX REPLACE "#define __MINGW64_VERSION_[A-Z]+ ([0-9]+)" "\\1" parts "${parts}")
+    list(JOIN parts "." mingw)
+    _lumivance_tool_version(mingw_package "${LUMIVANCE_MINGW_MAC_H}")
+    string(STRIP "${mingw} ${mingw_package}" mingw)
+  endif()
+  set(json "${CMAKE_BINARY_DIR}/release.json")
+  add_custom_target(${target}_release_json ALL
+    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${json} -DEXE=$<TARGET_FILE:${target}> -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+      -DVERSION=${PROJECT_VERSION} -DHOST=${LUMIVANCE_PINNED_HOST} -DPORT=${LUMIVANCE_PINNED_PORT}
+      -DX64_PATH=${LUMIVANCE_PINNED_X64_PATH} -DX64_SHA256=${LUMIVANCE_PINNED_X64_SHA256}
+      -DX64_SIZE=${LUMIVANCE_PINNED_X64_SIZE} -DARM64_PATH=${LUMIVANCE_PINNED_ARM64_PATH}
+      -DARM64_SHA256=${LUMIVANCE_PINNED_ARM64_SHA256} -DARM64_SIZE=${LUMIVANCE_PINNED_ARM64_SIZE}
+      "-DCOMPILER=${compiler}" "-DLINKER=${linker}" "-DMINGW_HEADERS=${mingw}" -DCMAKE=${CMAKE_VERSION}
+      "-DBUILD_TYPE=${CMAKE_BUILD_TYPE}" -P ${PROJECT_SOURCE_DIR}/cmake/WriteReleaseJson.cmake
+    COMMENT "Writing release.json beside ${target}"
+    VERBATIM)
+  add_dependencies(${target}_release_json ${target})
 endfunction()

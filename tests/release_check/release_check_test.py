@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """scripts/release-check against Debian's nginx, serving a release in the states a publisher gets wrong.
 
-    release_check_test.py PKI_DIR
+    release_check_test.py PKI_DIR     (run under tools/tsa-server, which gives LUMIVANCE_TSA_URL)
 
 One row per state of the host: each row serves a site through tools/nginx-host (the publisher's sample
 config), runs release-check with the test root as --ca, and checks its exit code, each architecture's row
@@ -9,6 +9,7 @@ and reasons, the requests nginx logged (setup's request, never a second one afte
 file was left in its temporary folder. Exits non-zero naming every row that went wrong.
 """
 
+import datetime
 import hashlib
 import json
 import os
@@ -44,15 +45,17 @@ def minimal_pe(payload):
     return (dos + b'PE\0\0' + coff + optional + section).ljust(0x200, b'\0') + code
 
 
-def sign(pki, source, target, signing_time, signer='codesign'):
+def sign(pki, source, target, signing_time, signer='codesign', timestamp=False):
+    stamp = ['-ts', os.environ['LUMIVANCE_TSA_URL']] if timestamp else ['-time', str(signing_time)]
     subprocess.run(['osslsigncode', 'sign', '-h', 'sha256', '-certs', f'{pki}/{signer}.crt',
-                    '-key', f'{pki}/{signer}.key', '-n', 'Lumivance', '-time', str(signing_time),
+                    '-key', f'{pki}/{signer}.key', '-n', 'Lumivance', *stamp,
                     '-in', source, '-out', target], check=True, stdout=subprocess.DEVNULL)
 
 
 def make_installers(pki, folder):
     """x64 and arm64 installers as published; the x64 one re-signed later (same size, another digest), cut
-    short, unsigned, and signed by a stranger."""
+    short, unsigned, signed by a stranger; both signed by the certificate that ends in 30 days, without and
+    with a time stamp."""
     files = {}
     for arch, size in (('x64', 2_600_000), ('arm64', 2_100_000)):
         unsigned = os.path.join(folder, f'{arch}-unsigned.exe')
@@ -66,6 +69,11 @@ def make_installers(pki, folder):
     # Signed by a certificate no CA vouches for (the test TLS certificate nothing trusts).
     files['x64-stranger'] = os.path.join(folder, 'x64-stranger.exe')
     sign(pki, files['x64-unsigned'], files['x64-stranger'], 1_780_000_000, signer='untrusted')
+    for arch in ('x64', 'arm64'):
+        for stamped in (False, True):
+            files[f'{arch}-expiring{"-stamped" * stamped}'] = target = os.path.join(
+                folder, f'{arch}-expiring{"-stamped" * stamped}.exe')
+            sign(pki, files[f'{arch}-unsigned'], target, 1_780_000_000, signer='codesign-expiring', timestamp=stamped)
     files['x64-short'] = os.path.join(folder, 'x64-short.exe')
     with open(files['x64'], 'rb') as source, open(files['x64-short'], 'wb') as out:
         out.write(source.read(os.path.getsize(files['x64']) - 100_000))
@@ -85,8 +93,15 @@ def free_port():
 
 # Each row: what the site serves per architecture (a key of make_installers, or None for no file), what
 # the release pinned (default: the published file), the certificate, directives added to the sample's
-# server block, and what release-check must say: its exit code, per architecture (status, SHA-256 column,
+# server block, release-check's own arguments and setup's signature as release.json records it (default:
+# unsigned), and what release-check must say: its exit code, per architecture (status, SHA-256 column,
 # signature column, result, reason fragments), and how many requests nginx may see.
+EXPIRING = {'x64': 'x64-expiring', 'arm64': 'arm64-expiring'}
+STAMPED = {'x64': 'x64-expiring-stamped', 'arm64': 'arm64-expiring-stamped'}
+DATED = 'not time-stamped: setup will refuse this installer from '
+SETUP_END = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=100)
+SETUP_SIGNATURE = {'subject': '/O=Lumivance Test/CN=Lumivance Test Code Signing (expiring)', 'serial': '01',
+                   'not_after': f'{SETUP_END:%Y-%m-%dT%H:%M:%SZ}', 'timestamp': None}
 ROWS = [
     dict(name='the right files', serve={'x64': 'x64', 'arm64': 'arm64'}, exit=0, requests=2,
          expect={'x64': ('200', 'ok', 'ok', 'OK', []), 'arm64': ('200', 'ok', 'ok', 'OK', [])}),
@@ -117,6 +132,22 @@ ROWS = [
          serve={'x64': 'x64-stranger', 'arm64': 'arm64'}, pins={'x64': 'x64-stranger'}, exit=1, requests=2,
          expect={'x64': ('200', 'ok', 'BAD', 'WRONG', ['does not lead to a trusted CA']),
                  'arm64': ('200', 'ok', 'ok', 'OK', [])}),
+    # Signed without a time stamp by a certificate that ends within the horizon: a dated failure, though
+    # every byte is right today; the same files time-stamped are fine, and so is a shorter horizon.
+    dict(name='installers not time-stamped, their certificate ending within the horizon', serve=EXPIRING,
+         pins=EXPIRING, exit=1, requests=2,
+         expect={arch: ('200', 'ok', 'DATED', 'WRONG', [DATED, 'when its signing certificate expires'])
+                 for arch in EXPIRING}),
+    dict(name='the same installers time-stamped', serve=STAMPED, pins=STAMPED, exit=0, requests=2,
+         expect={arch: ('200', 'ok', 'ok', 'OK', []) for arch in STAMPED}),
+    dict(name='installers not time-stamped, their certificate ending after the horizon', serve=EXPIRING,
+         pins=EXPIRING, args=['--horizon', '20'], exit=0, requests=2,
+         expect={arch: ('200', 'ok', 'ok', 'OK', []) for arch in EXPIRING}),
+    dict(name='setup itself signed without a time stamp, its certificate ending within the horizon',
+         serve=STAMPED, pins=STAMPED, setup=SETUP_SIGNATURE, exit=1, requests=2,
+         expect={arch: ('200', 'ok', 'ok', 'OK', []) for arch in STAMPED},
+         output=[f'not time-stamped: Windows will show an unknown publisher for this setup from {SETUP_END:%Y-%m-%d}',
+                 'Not ready to ship: setup\'s own signature']),
     # Stopped while the first body streams in (the host slowed to 256 KB/s): the partial file goes too.
     dict(name='stopped mid-download', serve={'x64': 'x64', 'arm64': 'arm64'}, extra=['limit_rate 256k;'],
          interrupt=True, exit=143, requests=None, expect={}),
@@ -148,9 +179,11 @@ def run_row(row, files, pki, scratch):
 
     port = free_port()
     pins = {arch: row.get('pins', {}).get(arch, arch) for arch in PATHS}
+    signature = row.get('setup')
     release = {'host': 'localhost', 'port': port,
                'architectures': {arch: dict(path=PATHS[arch], **pin(files[pins[arch]])) for arch in PATHS},
-               'setup': {'file': 'LumivanceWebSetup.exe', 'size': 1, 'sha256': '0' * 64, 'signed': False}}
+               'setup': {'file': 'LumivanceWebSetup.exe', 'size': 1, 'sha256': '0' * 64,
+                         'signed': signature is not None, 'signature': signature}}
     release_json = os.path.join(site, 'release.json')
     with open(release_json, 'w', encoding='utf-8') as out:
         json.dump(release, out)
@@ -161,7 +194,7 @@ def run_row(row, files, pki, scratch):
                '--cert', f'{pki}/{cert}.crt', '--key', f'{pki}/{cert}.key']
     for extra in row.get('extra', []):
         command += ['--extra', extra]
-    command += ['--', RELEASE_CHECK, '--ca', f'{pki}/root.crt', release_json]
+    command += ['--', RELEASE_CHECK, '--ca', f'{pki}/root.crt', *row.get('args', []), release_json]
     with subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                           env=dict(os.environ, TMPDIR=private_tmp)) as process:
         if row.get('interrupt'):
@@ -195,6 +228,9 @@ def run_row(row, files, pki, scratch):
                 problems.append(f'{arch}: no reason says "{fragment}"')
         if verdict == 'OK' and reasons:
             problems.append(f'{arch}: reasons given for a right row: {reasons}')
+    for fragment in row.get('output', []):
+        if fragment not in result.stdout:
+            problems.append(f'the output does not say "{fragment}"')
     with open(os.path.join(nginx_dir, 'access.log'), encoding='utf-8') as log:
         requests = log.read().splitlines()
     if row['requests'] is not None and len(requests) != row['requests']:
@@ -210,8 +246,10 @@ def run_row(row, files, pki, scratch):
 
 
 def main(argv):
-    if len(argv) != 1 or not os.path.isfile(os.path.join(argv[0], 'root.crt')):
-        print('usage: release_check_test.py PKI_DIR (made by tools/make-test-pki)', file=sys.stderr)
+    if len(argv) != 1 or not os.path.isfile(os.path.join(argv[0], 'root.crt')) or \
+            'LUMIVANCE_TSA_URL' not in os.environ:
+        print('usage: tools/tsa-server --pki PKI_DIR -- release_check_test.py PKI_DIR (made by tools/make-test-pki)',
+              file=sys.stderr)
         return 2
     pki = argv[0]
     with tempfile.TemporaryDirectory(prefix='lumivance-release-check-test-') as scratch:
