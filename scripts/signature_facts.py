@@ -15,6 +15,8 @@ import subprocess
 import sys
 
 PLATFORM_CA_BUNDLE = '/etc/ssl/certs/ca-certificates.crt'
+# How far ahead an untime-stamped signature's end counts as a failure (release-check --horizon).
+DEFAULT_HORIZON_DAYS = 365
 # What an untime-stamped signature's end means, said of an installer setup pins and of setup itself.
 INSTALLER_CONSEQUENCE = ('setup will refuse this installer', 'setup refuses this installer')
 SETUP_CONSEQUENCE = ('Windows will show an unknown publisher for this setup',

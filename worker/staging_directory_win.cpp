@@ -56,6 +56,15 @@ FileHandle OpenInDirectory(HANDLE root, std::wstring_view name, ACCESS_MASK acce
     return FileHandle(NT_SUCCESS(result) ? opened : INVALID_HANDLE_VALUE);
 }
 
+std::optional<std::wstring> SidText(PSID sid)
+{
+    LocalMemory text;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(text.put()))) {
+        return std::nullopt;
+    }
+    return std::wstring(static_cast<const wchar_t*>(text.get()));
+}
+
 // The account the process token names, or nothing when the token cannot be read.
 std::optional<SetupAccount> CurrentAccount()
 {
@@ -71,21 +80,11 @@ std::optional<SetupAccount> CurrentAccount()
         return std::nullopt;
     }
     const PSID sid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
-    LocalMemory sidText;
-    if (!ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(sidText.put()))) {
+    const std::optional<std::wstring> sidText = SidText(sid);
+    if (!sidText) {
         return std::nullopt;
     }
-    return SetupAccount{static_cast<const wchar_t*>(sidText.get()),
-                        elevation.TokenIsElevated != 0 || IsWellKnownSid(sid, WinLocalSystemSid)};
-}
-
-std::optional<std::wstring> SidText(PSID sid)
-{
-    LocalMemory text;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(text.put()))) {
-        return std::nullopt;
-    }
-    return std::wstring(static_cast<const wchar_t*>(text.get()));
+    return SetupAccount{*sidText, elevation.TokenIsElevated != 0 || IsWellKnownSid(sid, WinLocalSystemSid)};
 }
 
 // Owner and DACL as the system reports them for the open directory; nothing when they cannot be read.

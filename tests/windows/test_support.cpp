@@ -8,6 +8,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "base/unique_resource_win.h"
+
 namespace lumivance::testing {
 
 std::wstring EnvironmentValue(const wchar_t* name)
@@ -111,9 +113,9 @@ std::string RunUnix(const std::wstring& commandLine)
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return "could not start " + ToUtf8(commandLine) + ": error " + std::to_string(GetLastError());
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const KernelHandle processHandle(process.hProcess);
+    const KernelHandle threadHandle(process.hThread);
+    WaitForSingleObject(processHandle.get(), INFINITE);
     return "";
 }
 
@@ -126,20 +128,18 @@ std::wstring QuotedUnixPath(const std::filesystem::path& file)
 
 std::wstring SecurityText(const std::filesystem::path& file)
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LocalMemory descriptor;
     constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, kWhat, nullptr, nullptr, nullptr, nullptr, &descriptor) !=
-        ERROR_SUCCESS) {
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, kWhat, nullptr, nullptr, nullptr, nullptr,
+                              reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())) != ERROR_SUCCESS) {
         return L"";
     }
-    LPWSTR text = nullptr;
-    std::wstring result;
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kWhat, &text, nullptr)) {
-        result = text;
-        LocalFree(text);
+    LocalMemory text;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1, kWhat,
+                                                              reinterpret_cast<LPWSTR*>(text.put()), nullptr)) {
+        return L"";
     }
-    LocalFree(descriptor);
-    return result;
+    return static_cast<const wchar_t*>(text.get());
 }
 
 std::string PlantUnixLink(const std::filesystem::path& target, const std::filesystem::path& link)
