@@ -3,9 +3,19 @@
 #include <exception>
 
 #include "base/message_text.h"
-#include "worker/install_workflow.h"
+#include "worker/staging_directory.h"
 
 namespace lumivance {
+namespace {
+
+constexpr std::uint32_t kVisibleStation = 0x0001;  // WSF_VISIBLE
+
+}  // namespace
+
+bool SomeoneCanAnswer(std::uint32_t windowStationFlags)
+{
+    return (windowStationFlags & kVisibleStation) != 0;
+}
 
 std::uint32_t RunAttemptsWith(InstallState& state, const AttemptCalls& calls)
 {

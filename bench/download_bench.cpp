@@ -16,7 +16,7 @@
 #include <string>
 
 #include "base/unique_resource_win.h"
-#include "download/download_installer.h"
+#include "download/download_installer_win.h"
 
 namespace {
 
@@ -86,7 +86,11 @@ int wmain(int argc, wchar_t** argv)
         if (mode == L"product") {
             lumivance::InstallState state;
             const lumivance::ReleaseAsset asset{path.c_str(), "", size};
-            lumivance::DownloadInstaller(asset, output, state, L"localhost", port, true);
+            const auto createFile = [&output] {
+                return lumivance::FileHandle(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            };
+            lumivance::DownloadInstaller(asset, createFile, state, L"localhost", port);
             bytes = std::filesystem::file_size(output);
         } else if (mode == L"bare") {
             bytes = BareDownload(path, output, port);

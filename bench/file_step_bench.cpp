@@ -20,7 +20,7 @@
 
 #include "base/unique_resource.h"
 #include "base/unique_resource_win.h"
-#include "verify/file_digest.h"
+#include "verify/file_digest_win.h"
 #include "verify/hex.h"
 
 namespace {
@@ -99,7 +99,9 @@ int wmain(int argc, wchar_t** argv)
         if (step == L"bcrypt") {
             result = BareSha256(file);
         } else if (step == L"digest") {
-            result = lumivance::ComputeFileSha256(file);
+            const lumivance::FileHandle opened(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            result = lumivance::ComputeFileSha256(opened.get());
         } else if (step == L"trust") {
             const LONG verdict = TrustVerdict(file);
             char text[16] = {};

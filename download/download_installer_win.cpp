@@ -1,4 +1,4 @@
-#include "download/download_installer.h"
+#include "download/download_installer_win.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -49,8 +49,8 @@ DownloadCalls RealDownloadCalls()
     return {.tickCount = [] { return static_cast<std::uint64_t>(GetTickCount64()); }};
 }
 
-void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::path& filePath, InstallState& state,
-                           const std::wstring& host, std::uint16_t port, bool secure, const DownloadCalls& calls)
+void DownloadInstallerWith(const ReleaseAsset& asset, const CreateDownloadFile& createFile, InstallState& state,
+                           const std::wstring& host, std::uint16_t port, const DownloadCalls& calls)
 {
     // Declared in creation order, so every path closes request, connection, session in that order.
     const WinHttpHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -66,7 +66,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
     }
     const WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", asset.downloadPath, nullptr,
                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                   secure ? WINHTTP_FLAG_SECURE : 0));
+                                                   WINHTTP_FLAG_SECURE));
     if (!request) {
         Fail(kCouldNotConnect);
     }
@@ -94,10 +94,8 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
         Fail(kUnavailable);
     }
 
-    // Only now is anything written: a refused request leaves no staging file behind. Made new, never opened
-    // when something of that name is already there: whatever another program put in its place stays its own.
-    FileHandle file(CreateFileW(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Only now is anything written: a refused request leaves no staging file behind.
+    FileHandle file = createFile();
     if (!file) {
         Fail(kCouldNotSave);
     }
@@ -136,10 +134,10 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const std::filesystem::pat
     }
 }
 
-void DownloadInstaller(const ReleaseAsset& asset, const std::filesystem::path& filePath, InstallState& state,
-                       const std::wstring& host, std::uint16_t port, bool secure)
+void DownloadInstaller(const ReleaseAsset& asset, const CreateDownloadFile& createFile, InstallState& state,
+                       const std::wstring& host, std::uint16_t port)
 {
-    DownloadInstallerWith(asset, filePath, state, host, port, secure, RealDownloadCalls());
+    DownloadInstallerWith(asset, createFile, state, host, port, RealDownloadCalls());
 }
 
 }  // namespace lumivance

@@ -1,11 +1,9 @@
-#include "verify/file_digest.h"
+#include "verify/file_digest_win.h"
 
-#include <windows.h>
 #include <bcrypt.h>
 
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -28,10 +26,9 @@ constexpr bool Succeeded(NTSTATUS status)
 
 }  // namespace
 
-std::string ComputeFileSha256(const std::filesystem::path& file)
+std::string ComputeFileSha256(HANDLE file)
 {
-    // Declared in the order of creation, so that any failure releases the file stream, then the hash
-    // object, then the provider.
+    // Declared in the order of creation, so that any failure releases the hash object, then the provider.
     AlgorithmProvider provider;
     if (!Succeeded(BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
         throw std::runtime_error(kHashingFailed);
@@ -41,25 +38,28 @@ std::string ComputeFileSha256(const std::filesystem::path& file)
         throw std::runtime_error(kHashingFailed);
     }
 
-    // The stream's open shares reading and writing with others, so a scanner or the workflow's own lock
-    // on the file does not stop the digest.
-    std::ifstream stream(file, std::ios::in | std::ios::binary);
-    if (!stream) {
-        throw std::runtime_error(kReadFailed);
-    }
+    // Each read names its own offset, so nothing else that reads the same handle (WinVerifyTrust) can make
+    // this one start anywhere but at the first byte.
     std::vector<char> buffer(kChunkBytes);
-    while (stream) {
-        stream.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        // A short read sets end-of-file and failure together, so its bytes are still fed here.
-        const auto delivered = static_cast<ULONG>(stream.gcount());
-        if (delivered != 0 &&
-            !Succeeded(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(buffer.data()), delivered, 0))) {
+    for (std::uint64_t offset = 0;;) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD delivered = 0;
+        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &delivered, &at)) {
+            // The end of the file is the only acceptable way out: any other failure leaves a digest of part of it.
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            throw std::runtime_error(kReadFailed);
+        }
+        if (delivered == 0) {
+            break;
+        }
+        if (!Succeeded(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(buffer.data()), delivered, 0))) {
             throw std::runtime_error(kHashingFailed);
         }
-    }
-    // Exhausted is the only acceptable way out: a read error leaves a digest of part of the file.
-    if (!stream.eof() || stream.bad()) {
-        throw std::runtime_error(kReadFailed);
+        offset += delivered;
     }
 
     std::array<std::uint8_t, kSha256Bytes> digest{};

@@ -3,10 +3,11 @@
 #include <softpub.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string_view>
 
-#include "verify/file_digest.h"
+#include "verify/file_digest_win.h"
 
 namespace lumivance {
 namespace {
@@ -25,12 +26,13 @@ static_assert(offsetof(FullWintrustData, data) == 0);
 static_assert(sizeof(void*) != 8 || sizeof(FullWintrustData) == 88, "Windows' x64 WINTRUST_DATA is 88 bytes");
 
 // Only the verify call's result counts; the close call just releases what the verify left behind.
-bool WindowsTrustsSignature(const std::filesystem::path& file, const VerifyCalls& calls)
+// WinTrust reads the file through the handle it is given, so it judges the very file that was hashed.
+bool WindowsTrustsSignature(HANDLE file, const std::wstring& path, const VerifyCalls& calls)
 {
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
-    fileInfo.pcwszFilePath = file.c_str();
-    fileInfo.hFile = nullptr;
+    fileInfo.pcwszFilePath = path.c_str();
+    fileInfo.hFile = file;
     fileInfo.pgKnownSubject = nullptr;
 
     FullWintrustData full{};
@@ -58,17 +60,18 @@ bool WindowsTrustsSignature(const std::filesystem::path& file, const VerifyCalls
 
 }  // namespace
 
-void VerifyInstallerWith(const std::filesystem::path& file, const ReleaseAsset& asset, const VerifyCalls& calls)
+void VerifyInstallerWith(HANDLE file, const std::wstring& path, const ReleaseAsset& asset, const VerifyCalls& calls)
 {
     // Cheapest first: a wrong size costs no read, a wrong digest no signature check (which may go online).
-    if (std::filesystem::file_size(file) != asset.sizeBytes) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != asset.sizeBytes) {
         throw std::runtime_error(kDownloadNotVerified);
     }
     // Compared whole, length included: a pinned digest in capitals or of the wrong length never matches.
     if (ComputeFileSha256(file) != std::string_view(asset.sha256Hex)) {
         throw std::runtime_error(kDownloadNotVerified);
     }
-    if (!WindowsTrustsSignature(file, calls)) {
+    if (!WindowsTrustsSignature(file, path, calls)) {
         throw std::runtime_error(kSignatureRefused);
     }
 }
@@ -78,9 +81,9 @@ VerifyCalls RealVerifyCalls()
     return {.winVerifyTrust = WinVerifyTrust};
 }
 
-void VerifyInstaller(const std::filesystem::path& file, const ReleaseAsset& asset)
+void VerifyInstaller(HANDLE file, const std::wstring& path, const ReleaseAsset& asset)
 {
-    VerifyInstallerWith(file, asset, RealVerifyCalls());
+    VerifyInstallerWith(file, path, asset, RealVerifyCalls());
 }
 
 }  // namespace lumivance

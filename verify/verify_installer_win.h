@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <wintrust.h>
 
-#include <filesystem>
 #include <functional>
+#include <string>
 
 #include "base/release_asset.h"
 #include "verify/verify_installer.h"
@@ -20,7 +20,12 @@ struct VerifyCalls {
 // The real WinVerifyTrust.
 VerifyCalls RealVerifyCalls();
 
+// Returns only when the open file (read access) has the asset's size, its SHA-256 and an Authenticode
+// signature that Windows trusts; throws the user's sentence otherwise. Everything is read through `file`;
+// `path` is where it is, for WinTrust to name it.
+void VerifyInstaller(HANDLE file, const std::wstring& path, const ReleaseAsset& asset);
+
 // VerifyInstaller over the given calls.
-void VerifyInstallerWith(const std::filesystem::path& file, const ReleaseAsset& asset, const VerifyCalls& calls);
+void VerifyInstallerWith(HANDLE file, const std::wstring& path, const ReleaseAsset& asset, const VerifyCalls& calls);
 
 }  // namespace lumivance

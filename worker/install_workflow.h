@@ -1,66 +1,152 @@
 #pragma once
 
+// One attempt, start to end, on the worker thread. The sequence is platform-free; the system it runs on is a
+// type with these members (the real one is WindowsInstallSystem, worker/install_system_win.h; the native
+// tests script their own):
+//   bool IsAppRunning();
+//   const ReleaseAsset& SelectReleaseAsset();
+//   std::optional<std::wstring> NewGuidText();        a braced GUID, "{xxxxxxxx-...}"
+//   std::filesystem::path TempDirectory();            the throwing form of the standard library's query
+//   Staging CreateStaging(const std::filesystem::path& temp, std::wstring_view name);
+//                                                     throws the user's sentence; nothing left behind then
+//   void Download(const ReleaseAsset&, Staging&, InstallState&, const std::wstring& host, std::uint16_t port);
+//   void Verify(Staging&, const ReleaseAsset&);       the locked file
+//   bool LaunchAndWait(Staging&, std::uint32_t& exitCode);
+//                                                     false when the installer could not be started
+//   void Pause(std::chrono::milliseconds);
+// and a move-only Staging that owns what the attempt made in the temp folder:
+//   std::optional<InstallerPaths> ExpectedInstallerPaths() const;
+//   bool LockFile();                                  read sharing only, until the staging is removed
+//   bool Remove();                                    false when another try may succeed
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
+#include "base/cancelled.h"
 #include "base/install_state.h"
-#include "base/release_asset.h"
+#include "base/message_text.h"
+#include "verify/verify_installer.h"
+#include "worker/launch_path.h"
+#include "worker/release_table.h"
 #include "worker/staging_directory.h"
 
 namespace lumivance {
 
-// Said when the staging directory cannot be named or made, and by the shell when no worker can be started.
-inline constexpr char kCouldNotPrepareInstallation[] = "Could not prepare installation.";
+inline constexpr std::uint32_t kExitCancelled = 1223;  // ERROR_CANCELLED
 
-// Keeps the staging file open against writing, renaming and deletion until the last copy is destroyed.
-// Empty when the file could not be locked.
-using StagingFileLock = std::shared_ptr<void>;
+inline constexpr char kAppRunningAtStart[] =
+    "Quit Lumivance before installing, so any recording can finish. Then choose Retry.";
+inline constexpr char kAppRunningBeforeLaunch[] = "Quit Lumivance before installing, then choose Retry.";
+inline constexpr char kCouldNotStart[] = "Could not start installation. Please try again.";
+inline constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumivance and try again.";
+// Retry cannot help (setup keeps the environment it was started with), so this names the one fix.
+inline constexpr char kTempFolderTooDeep[] =
+    "Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance Setup "
+    "again.";
 
-// Everything the install workflow asks of the system, and of the layers below it.
-struct InstallCalls {
-    std::function<bool()> isAppRunning;
-    std::function<const ReleaseAsset&()> selectReleaseAsset;
-    // A new braced GUID ("{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"), or nothing when none could be made.
-    std::function<std::optional<std::wstring>()> newGuidText;
-    // The throwing form of the standard library's temp-folder query.
-    std::function<std::filesystem::path()> tempDirectory;
-    // Creates the staging directory, only setup's account allowed in, and holds it; empty when that fails
-    // (the directory already existed included), leaving nothing of its own behind.
-    std::function<StagingDirectoryHold(const std::filesystem::path&)> createStagingDirectory;
-    std::function<void(const ReleaseAsset&, const std::filesystem::path& file, InstallState&, const std::wstring& host,
-                       std::uint16_t port, bool secure)>
-        download;
-    // Opens the file for reading with read sharing only; empty when that fails.
-    std::function<StagingFileLock(const std::filesystem::path& file)> lockStagingFile;
-    std::function<void(const std::filesystem::path& file, const ReleaseAsset&)> verify;
-    // Where an open directory or file now is, as Windows resolves it; nothing when that cannot be read.
-    std::function<std::optional<std::wstring>(const std::shared_ptr<void>&)> finalPathOf;
-    // Starts the installer (the quoted path as the whole command line, workingDirectory as its current
-    // directory, environment inherited, no handles), waits for it without limit and stores its exit code
-    // (left untouched when it cannot be read). False when the process could not be created.
-    std::function<bool(const std::filesystem::path& file, const std::filesystem::path& workingDirectory,
-                       std::uint32_t& exitCode)>
-        launchAndWait;
-    // Deletes the staging file and then the directory through the hold, leaving anything else alone; the
-    // directory goes when the hold is released. False when another try may succeed.
-    std::function<bool(const StagingDirectoryHold&)> removeStagingDirectory;
-    std::function<void(std::chrono::milliseconds)> pause;
-};
+// A virus scanner often holds a fresh executable for a moment, so one failed removal would leave the
+// download in the user's temp folder. Try again for up to about two seconds, then give up quietly.
+inline constexpr int kRemovalTries = 10;
+inline constexpr auto kRemovalPause = std::chrono::milliseconds(200);
 
-// The real system, wired together (Windows): the running-application check, the release selection, the
-// download, the verification, and the workflow's own Windows operations.
-InstallCalls RealInstallCalls();
+namespace workflow {
 
-// One attempt, start to end, on the worker thread. Never throws Cancelled or a standard exception: the
-// outcome lands in errorText/exitCode, the staging directory is removed, and finished is set last.
-void RunInstall(InstallState* state);
+// `staging` is what the clean-up must undo: everything the attempt made in the temp folder, from the
+// directory's creation on.
+template <typename System>
+void RunSteps(InstallState& state, System& system, std::optional<typename System::Staging>& staging)
+{
+    if (system.IsAppRunning()) {
+        throw std::runtime_error(kAppRunningAtStart);
+    }
+    const ReleaseAsset& release = system.SelectReleaseAsset();
 
-// The same workflow over the given calls.
-void RunInstallWith(InstallState& state, const InstallCalls& calls);
+    const std::optional<std::wstring> guidText = system.NewGuidText();
+    if (!guidText) {
+        throw std::runtime_error(kCouldNotPrepareInstallation);
+    }
+    const std::wstring name = std::wstring(kStagingDirectoryPrefix) + *guidText;
+    const std::filesystem::path temp = system.TempDirectory();
+    if (!CanStartFrom(temp / name / kStagingFileName, temp / name)) {
+        throw std::runtime_error(kTempFolderTooDeep);  // before anything is made or downloaded
+    }
+    staging.emplace(system.CreateStaging(temp, name));
+    // Where the directory really is may be longer than the temp folder's name for it (a link, a short name).
+    const auto expected = staging->ExpectedInstallerPaths();
+    if (!expected) {
+        throw std::runtime_error(kCouldNotPrepareInstallation);
+    }
+    if (!CanStartFrom(expected->file, expected->directory)) {
+        throw std::runtime_error(kTempFolderTooDeep);  // before any request
+    }
+
+    system.Download(release, *staging, state, kDownloadHost, kDownloadPort);
+    if (!staging->LockFile()) {
+        throw std::runtime_error(kDownloadNotVerified);
+    }
+
+    if (state.cancelRequested.load()) {
+        throw Cancelled{};
+    }
+    state.phase.exchange(InstallPhase::Verifying);
+    system.Verify(*staging, release);
+
+    state.phase.exchange(InstallPhase::Installing);
+    // The last look at cancel: once the installer runs, neither it nor the wait can be interrupted.
+    if (state.cancelRequested.load()) {
+        throw Cancelled{};
+    }
+    if (system.IsAppRunning()) {
+        throw std::runtime_error(kAppRunningBeforeLaunch);
+    }
+    if (!system.LaunchAndWait(*staging, state.exitCode)) {
+        throw std::runtime_error(kCouldNotStart);
+    }
+    if (state.exitCode != 0) {
+        throw std::runtime_error(kInstallFailed);
+    }
+}
+
+template <typename System>
+void Remove(System& system, typename System::Staging& staging) noexcept
+{
+    try {
+        for (int attempt = 1; !staging.Remove() && attempt < kRemovalTries; ++attempt) {
+            system.Pause(kRemovalPause);
+        }
+    } catch (...) {
+        // Whatever could not be removed stays; the attempt's outcome and finished must not depend on it.
+    }
+}
+
+}  // namespace workflow
+
+// One attempt over the given system. Never throws Cancelled or a standard exception: the outcome lands in
+// errorText/exitCode, what the attempt made in the temp folder is removed, and finished is set last.
+template <typename System>
+void RunInstallWith(InstallState& state, System& system)
+{
+    std::optional<typename System::Staging> staging;
+    try {
+        workflow::RunSteps(state, system, staging);
+    } catch (const Cancelled&) {
+        state.exitCode = kExitCancelled;
+    } catch (const std::exception& failure) {
+        state.errorText = WidenMessage(failure.what());
+    }
+    if (staging) {
+        workflow::Remove(system, *staging);
+        staging.reset();  // its last handles go with it
+    }
+    // The dialog may close from here on: nothing of the record is written after this.
+    state.finished.exchange(true);
+}
+
+// One attempt on the real system (Windows), the worker thread's whole body.
+void RunInstall(InstallState* state) noexcept;
 
 }  // namespace lumivance

@@ -1,5 +1,3 @@
-// The workflow's Windows half, and the one place where the real functions of every layer are wired
-// together for it.
 #include "worker/install_workflow.h"
 
 #include <windows.h>
@@ -9,9 +7,10 @@
 #include <thread>
 
 #include "base/unique_resource_win.h"
-#include "download/download_installer.h"
-#include "verify/verify_installer.h"
+#include "download/download_installer_win.h"
+#include "verify/verify_installer_win.h"
 #include "worker/app_running.h"
+#include "worker/install_system_win.h"
 #include "worker/release_selection.h"
 
 namespace lumivance {
@@ -19,8 +18,19 @@ namespace {
 
 constexpr int kGuidTextCapacity = 40;
 
-// CoCreateGuid + StringFromGUID2 into a zeroed 40-unit buffer; nothing when CoCreateGuid fails.
-std::optional<std::wstring> NewGuidText()
+}  // namespace
+
+bool WindowsInstallSystem::IsAppRunning()
+{
+    return lumivance::IsAppRunning();
+}
+
+const ReleaseAsset& WindowsInstallSystem::SelectReleaseAsset()
+{
+    return lumivance::SelectReleaseAsset();
+}
+
+std::optional<std::wstring> WindowsInstallSystem::NewGuidText()
 {
     GUID guid{};
     if (FAILED(CoCreateGuid(&guid))) {
@@ -31,23 +41,46 @@ std::optional<std::wstring> NewGuidText()
     return std::wstring(text.data());
 }
 
-StagingFileLock LockStagingFile(const std::filesystem::path& file)
+std::filesystem::path WindowsInstallSystem::TempDirectory()
 {
-    // Read sharing only: the digest pass, WinVerifyTrust and CreateProcessW can still open the file, but
-    // nobody can write, rename or delete it while this is held.
-    return ShareFileHandle(FileHandle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                  FILE_ATTRIBUTE_NORMAL, nullptr)));
+    return std::filesystem::temp_directory_path();
 }
 
-bool LaunchAndWait(const std::filesystem::path& file, const std::filesystem::path& workingDirectory,
-                   std::uint32_t& exitCode)
+StagingDirectory WindowsInstallSystem::CreateStaging(const std::filesystem::path& temp, std::wstring_view name)
 {
+    return StagingDirectory::Create(temp, name);
+}
+
+void WindowsInstallSystem::Download(const ReleaseAsset& release, Staging& staging, InstallState& state,
+                                    const std::wstring& host, std::uint16_t port)
+{
+    DownloadInstaller(
+        release, [&staging] { return staging.NewDownloadFile(); }, state, host, port);
+}
+
+void WindowsInstallSystem::Verify(Staging& staging, const ReleaseAsset& release)
+{
+    const std::optional<InstallerPaths> paths = staging.InstallerPathsNow();
+    if (!paths) {
+        throw std::runtime_error(kDownloadNotVerified);
+    }
+    VerifyInstaller(staging.LockedFile(), paths->file, release);
+}
+
+bool WindowsInstallSystem::LaunchAndWait(Staging& staging, std::uint32_t& exitCode)
+{
+    // Read from the handles now, not kept from earlier: this is where the verified file is at this moment,
+    // and nobody can move it or the directory while both are held.
+    const std::optional<InstallerPaths> paths = staging.InstallerPathsNow();
+    if (!paths || !CanStartFrom(paths->file, paths->directory)) {
+        return false;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    std::wstring commandLine = L"\"" + file.wstring() + L"\"";
-    if (!CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDirectory.c_str(),
-                        &startup, &process)) {
+    std::wstring commandLine = L"\"" + paths->file + L"\"";
+    if (!CreateProcessW(paths->file.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        paths->directory.c_str(), &startup, &process)) {
         return false;
     }
     const KernelHandle processHandle(process.hProcess);
@@ -61,29 +94,15 @@ bool LaunchAndWait(const std::filesystem::path& file, const std::filesystem::pat
     return true;
 }
 
-}  // namespace
-
-InstallCalls RealInstallCalls()
+void WindowsInstallSystem::Pause(std::chrono::milliseconds duration)
 {
-    return {
-        .isAppRunning = IsAppRunning,
-        .selectReleaseAsset = SelectReleaseAsset,
-        .newGuidText = NewGuidText,
-        .tempDirectory = [] { return std::filesystem::temp_directory_path(); },
-        .createStagingDirectory = CreateStagingDirectory,
-        .download = DownloadInstaller,
-        .lockStagingFile = LockStagingFile,
-        .verify = VerifyInstaller,
-        .finalPathOf = FinalPathOf,
-        .launchAndWait = LaunchAndWait,
-        .removeStagingDirectory = RemoveStagingDirectory,
-        .pause = [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); },
-    };
+    std::this_thread::sleep_for(duration);
 }
 
-void RunInstall(InstallState* state)
+void RunInstall(InstallState* state) noexcept
 {
-    RunInstallWith(*state, RealInstallCalls());
+    WindowsInstallSystem system;
+    RunInstallWith(*state, system);
 }
 
 }  // namespace lumivance

@@ -1,5 +1,7 @@
 #include "worker/staging_directory.h"
 
+#include <algorithm>
+
 namespace lumivance {
 namespace {
 
@@ -8,6 +10,7 @@ constexpr std::wstring_view kGuidShape = L"{........-....-....-....-............
 constexpr auto kYoungestEmptyLeftover = std::chrono::minutes(1);
 constexpr std::wstring_view kSystemSid = L"S-1-5-18";
 constexpr std::wstring_view kAdministratorsSid = L"S-1-5-32-544";
+constexpr std::wstring_view kEveryoneSid = L"S-1-1-0";
 
 // Full control for the account, inherited by the staging file ("OICI").
 std::wstring FullControlFor(std::wstring_view sid)
@@ -61,6 +64,21 @@ bool IsSetupsOwnDirectory(const ObservedSecurity& security, const SetupAccount& 
         }
     }
     return true;
+}
+
+const char* StagingRefusal(const ObservedSecurity& observed, const SetupAccount& account,
+                           std::optional<bool> volumeKeepsPermissions)
+{
+    if (volumeKeepsPermissions != false && IsSetupsOwnDirectory(observed, account)) {
+        return nullptr;
+    }
+    const bool openToEveryone =
+        observed.onlyAllowEntries &&
+        std::find(observed.grantees.begin(), observed.grantees.end(), kEveryoneSid) != observed.grantees.end();
+    if (volumeKeepsPermissions == false || openToEveryone) {
+        return account.elevated ? kTempWithoutPermissions : nullptr;
+    }
+    return kCouldNotPrepareInstallation;
 }
 
 bool IsStagingDirectoryName(std::wstring_view name) noexcept

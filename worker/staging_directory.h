@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,30 +57,22 @@ struct ObservedSecurity {
 // owner it was created with.
 bool IsSetupsOwnDirectory(const ObservedSecurity& security, const SetupAccount& account);
 
-// Keeps other programs from deleting or renaming a staging directory until the last copy is destroyed; in
-// particular it tells other setups' start-up sweep that the directory is in use. It is the handle the
-// directory was created through, so everything done through it happens to the directory setup made.
-using StagingDirectoryHold = std::shared_ptr<void>;
+// Said when the staging directory cannot be named or made, and by the shell when no worker can be started.
+inline constexpr char kCouldNotPrepareInstallation[] = "Could not prepare installation.";
+// Elevated, a staging directory that others may change could have its file swapped between verification and
+// launch; Retry cannot help (setup keeps the environment it was started with), so this names the one fix.
+inline constexpr char kTempWithoutPermissions[] =
+    "Your TEMP folder is on a drive that cannot protect the installer. Set TEMP to a folder on an NTFS drive, then "
+    "start Lumivance Setup again.";
 
-// Creates the staging directory with setup's own security descriptor and holds it from the creating handle
-// on, after checking through that handle that it is a plain directory owned as expected (Windows). Empty
-// when any of that fails, including when the name already existed; nothing of its own is left behind then.
-StagingDirectoryHold CreateStagingDirectory(const std::filesystem::path& directory);
-
-// The end of an attempt (Windows): deletes the staging file, when it is a plain file, and then the directory
-// through the hold, never by a path and never through a link; anything else found in it is left alone, and
-// the directory with it. The directory goes when the hold is released. False when another try may succeed
-// (the file still in use); true when done, whether or not something had to be left.
-bool RemoveStagingDirectory(const StagingDirectoryHold& hold);
-
-// The full path Windows now resolves an open file or directory to ("\\?\C:\..."); nothing when it
-// cannot be read (Windows).
-std::optional<std::wstring> FinalPathOf(const std::shared_ptr<void>& handle);
-
-// Start-up, before the first attempt: removes from the user's temp folder what setups that were killed
-// before their own clean-up left behind (Windows). Only directories with a staging name that no running
-// setup holds, that setup's account made (owner and DACL) and that hold nothing but an unused staging file;
-// anything else is left alone, and any failure is silent.
-void RemoveAbandonedStagingDirectories() noexcept;
+// Why setup, running as `account`, may not work in a staging directory it has just created, judged from the
+// directory's owner and DACL read back through the creating handle and from what the volume says of itself;
+// nullptr when it may. On a volume that keeps no permissions (FAT32, exFAT, many RAM disks) every entry is
+// open to everyone whatever it was created with: Windows says so in the volume's flags, and where it does not
+// (Wine), the descriptor reads back with an Everyone entry that setup never wrote and that nobody else could
+// have added to a directory made a moment ago through setup's own handle. Unelevated, that is the user's own
+// risk, as it was before setup protected its directory; elevated, it is refused.
+const char* StagingRefusal(const ObservedSecurity& observed, const SetupAccount& account,
+                           std::optional<bool> volumeKeepsPermissions);
 
 }  // namespace lumivance

@@ -7,6 +7,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/install_state.h"
@@ -21,6 +23,58 @@ struct FakeSystem {
     inline static const ReleaseAsset kRow{L"/downloads/win/x64/LumivanceSetup-0.3.20.exe",
                                           "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef", 4096};
 
+    // The staging object the workflow is handed: it records into its system, and marks the system's calls
+    // that need the lock "(unlocked)" when it is not held then.
+    class Staging {
+    public:
+        explicit Staging(FakeSystem& system) : system_(&system) {}
+        Staging(Staging&& other) noexcept : system_(std::exchange(other.system_, nullptr)), locked_(other.locked_) {}
+        Staging& operator=(Staging&&) = delete;
+        ~Staging()
+        {
+            if (system_ != nullptr) {
+                system_->calls.push_back("releaseStaging");
+                if (system_->onStagingReleased) {
+                    system_->onStagingReleased();
+                }
+            }
+        }
+
+        std::optional<InstallerPaths> ExpectedInstallerPaths() const
+        {
+            system_->calls.push_back("expectedInstallerPaths");
+            if (!system_->directoryFinalPath) {
+                return std::nullopt;
+            }
+            return InstallerPaths{*system_->directoryFinalPath + L"\\LumivanceSetup.exe", *system_->directoryFinalPath};
+        }
+        bool LockFile()
+        {
+            system_->calls.push_back("lockFile");
+            locked_ = !system_->lockFails;
+            return locked_;
+        }
+        bool Remove()
+        {
+            locked_ = false;  // the removal lets go of the file first
+            system_->calls.push_back("remove");
+            system_->removed.push_back(system_->createdDirectory);
+            if (system_->onRemove) {
+                system_->onRemove();
+            }
+            if (system_->removalFailures > 0) {
+                --system_->removalFailures;
+                return false;
+            }
+            return true;
+        }
+        bool locked() const { return locked_; }
+
+    private:
+        FakeSystem* system_;
+        bool locked_ = false;
+    };
+
     std::vector<std::string> calls;
 
     std::vector<bool> appRunningAnswers{false, false};  // first and second check
@@ -30,150 +84,104 @@ struct FakeSystem {
     std::wstring guidText = L"{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
     std::filesystem::path temp = "/fake-temp";
     std::function<void()> onTempDirectory;
-    bool directoryAlreadyExists = false;  // the creation reports failure, as for any other cause
-    std::function<void()> onCreateDirectory;
-    std::function<void()> onHoldReleased;
-    // Where the held directory and the locked file are, as the system resolves them.
-    std::optional<std::wstring> directoryFinalPath =
-        L"\\\\?\\C:\\Temp\\LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
-    std::optional<std::wstring> fileFinalPath = *directoryFinalPath + L"\\LumivanceSetup.exe";
+    std::function<void()> onCreateStaging;  // may throw, as the real creation does with the user's sentence
+    std::function<void()> onStagingReleased;
+    // Where the created directory really is, as the system resolves it.
+    std::optional<std::wstring> directoryFinalPath = L"C:\\Temp\\LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
     std::function<void(InstallState&)> onDownload;
     bool lockFails = false;
     std::function<void()> onVerify;
     bool launchFails = false;
     std::uint32_t installerExitCode = 0;
+    bool exitCodeUnread = false;  // started and waited, but GetExitCodeProcess wrote nothing
     std::function<void()> onLaunch;
     int removalFailures = 0;  // removals that report an error before one succeeds
     std::function<void()> onRemove;
 
     // What the operations saw.
-    std::filesystem::path createdDirectory, downloadedFile, verifiedFile, launchedFile, launchDirectory;
+    std::filesystem::path createdDirectory;
     std::vector<std::filesystem::path> removed;
     std::wstring downloadHost;
     std::uint16_t downloadPort = 0;
-    bool downloadSecure = false;
     const ReleaseAsset* downloadedRow = nullptr;
     const ReleaseAsset* verifiedRow = nullptr;
-    std::weak_ptr<void> lock;
-    std::weak_ptr<void> directoryHold;
     std::vector<std::chrono::milliseconds> pauses;
 
-    InstallCalls Calls()
+    bool IsAppRunning()
     {
-        InstallCalls system;
-        system.isAppRunning = [this] {
-            const std::size_t index = Count("isAppRunning");
-            calls.push_back("isAppRunning");
-            if (onAppRunningCheck) {
-                onAppRunningCheck();
-            }
-            return index < appRunningAnswers.size() && appRunningAnswers[index];
-        };
-        system.selectReleaseAsset = [this]() -> const ReleaseAsset& {
-            calls.push_back("selectReleaseAsset");
-            if (onSelect) {
-                onSelect();
-            }
-            return kRow;
-        };
-        system.newGuidText = [this]() -> std::optional<std::wstring> {
-            calls.push_back("newGuidText");
-            if (guidFails) {
-                return std::nullopt;
-            }
-            return guidText;
-        };
-        system.tempDirectory = [this] {
-            calls.push_back("tempDirectory");
-            if (onTempDirectory) {
-                onTempDirectory();
-            }
-            return temp;
-        };
-        system.createStagingDirectory = [this](const std::filesystem::path& directory) -> StagingDirectoryHold {
-            calls.push_back("createStagingDirectory");
-            createdDirectory = directory;
-            if (onCreateDirectory) {
-                onCreateDirectory();
-            }
-            if (directoryAlreadyExists) {
-                return nullptr;
-            }
-            auto held = std::shared_ptr<int>(new int(0), [this](int* released) {
-                delete released;
-                calls.push_back("releaseHold");
-                if (onHoldReleased) {
-                    onHoldReleased();
-                }
-            });
-            directoryHold = held;
-            return held;
-        };
-        system.download = [this](const ReleaseAsset& row, const std::filesystem::path& file, InstallState& state,
-                                 const std::wstring& host, std::uint16_t port, bool secure) {
-            calls.push_back("download");
-            downloadedRow = &row;
-            downloadedFile = file;
-            downloadHost = host;
-            downloadPort = port;
-            downloadSecure = secure;
-            if (onDownload) {
-                onDownload(state);
-            }
-        };
-        system.lockStagingFile = [this](const std::filesystem::path&) -> StagingFileLock {
-            calls.push_back("lockStagingFile");
-            if (lockFails) {
-                return nullptr;
-            }
-            auto held = std::make_shared<int>(0);
-            lock = held;
-            return held;
-        };
-        system.verify = [this](const std::filesystem::path& file, const ReleaseAsset& row) {
-            calls.push_back(lock.expired() ? "verify(unlocked)" : "verify");
-            verifiedFile = file;
-            verifiedRow = &row;
-            if (onVerify) {
-                onVerify();
-            }
-        };
-        system.finalPathOf = [this](const std::shared_ptr<void>& handle) {
-            const bool isLock = handle == lock.lock();
-            calls.push_back(isLock ? "finalPathOf(file)" : "finalPathOf(directory)");
-            return isLock ? fileFinalPath : directoryFinalPath;
-        };
-        system.launchAndWait = [this](const std::filesystem::path& file, const std::filesystem::path& directory,
-                                      std::uint32_t& exitCode) {
-            calls.push_back(lock.expired() ? "launchAndWait(unlocked)" : "launchAndWait");
-            launchedFile = file;
-            launchDirectory = directory;
-            if (onLaunch) {
-                onLaunch();
-            }
-            if (launchFails) {
-                return false;
-            }
-            exitCode = installerExitCode;
-            return true;
-        };
-        system.removeStagingDirectory = [this](const StagingDirectoryHold& hold) {
-            calls.push_back(!lock.expired()                ? "removeStagingDirectory(locked)"
-                            : hold != directoryHold.lock() ? "removeStagingDirectory(not the hold)"
-                                                           : "removeStagingDirectory");
-            removed.push_back(createdDirectory);
-            if (onRemove) {
-                onRemove();
-            }
-            if (removalFailures > 0) {
-                --removalFailures;
-                return false;
-            }
-            return true;
-        };
-        system.pause = [this](std::chrono::milliseconds duration) { pauses.push_back(duration); };
-        return system;
+        const std::size_t index = Count("isAppRunning");
+        calls.push_back("isAppRunning");
+        if (onAppRunningCheck) {
+            onAppRunningCheck();
+        }
+        return index < appRunningAnswers.size() && appRunningAnswers[index];
     }
+    const ReleaseAsset& SelectReleaseAsset()
+    {
+        calls.push_back("selectReleaseAsset");
+        if (onSelect) {
+            onSelect();
+        }
+        return kRow;
+    }
+    std::optional<std::wstring> NewGuidText()
+    {
+        calls.push_back("newGuidText");
+        if (guidFails) {
+            return std::nullopt;
+        }
+        return guidText;
+    }
+    std::filesystem::path TempDirectory()
+    {
+        calls.push_back("tempDirectory");
+        if (onTempDirectory) {
+            onTempDirectory();
+        }
+        return temp;
+    }
+    Staging CreateStaging(const std::filesystem::path& parent, std::wstring_view name)
+    {
+        calls.push_back("createStaging");
+        createdDirectory = parent / name;
+        if (onCreateStaging) {
+            onCreateStaging();
+        }
+        return Staging(*this);
+    }
+    void Download(const ReleaseAsset& row, Staging&, InstallState& state, const std::wstring& host, std::uint16_t port)
+    {
+        calls.push_back("download");
+        downloadedRow = &row;
+        downloadHost = host;
+        downloadPort = port;
+        if (onDownload) {
+            onDownload(state);
+        }
+    }
+    void Verify(Staging& staging, const ReleaseAsset& row)
+    {
+        calls.push_back(staging.locked() ? "verify" : "verify(unlocked)");
+        verifiedRow = &row;
+        if (onVerify) {
+            onVerify();
+        }
+    }
+    bool LaunchAndWait(Staging& staging, std::uint32_t& exitCode)
+    {
+        calls.push_back(staging.locked() ? "launchAndWait" : "launchAndWait(unlocked)");
+        if (onLaunch) {
+            onLaunch();
+        }
+        if (launchFails) {
+            return false;
+        }
+        if (!exitCodeUnread) {
+            exitCode = installerExitCode;
+        }
+        return true;
+    }
+    void Pause(std::chrono::milliseconds duration) { pauses.push_back(duration); }
 
     std::size_t Count(const std::string& name) const
     {

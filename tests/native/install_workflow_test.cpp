@@ -27,7 +27,7 @@ struct Outcome {
 
 Outcome RunAttempt(FakeSystem& fake, InstallState& state)
 {
-    RunInstallWith(state, fake.Calls());
+    RunInstallWith(state, fake);
     EXPECT_TRUE(state.finished.load()) << "finished must be set on every path";
     return {state.errorText, state.exitCode, state.phase.load()};
 }
@@ -48,10 +48,9 @@ std::filesystem::path TempOfLength(std::size_t length)
     return "/" + std::string(length - 1, 't');
 }
 
-// The fake marks verify and launchAndWait "(unlocked)" when the staging file is not locked then, and the
-// removal "(locked)" while the lock is still there or "(not the hold)" when it is handed something else: the
-// plain names say the file stays locked from the download to the installer's exit, and the removal goes
-// through the directory's own hold, released only after it.
+// The fake marks verify and launchAndWait "(unlocked)" when the staging file is not locked then: the plain
+// names say the file stays locked from the download to the installer's exit; the staging object is released
+// only after its removal.
 TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
 {
     FakeSystem fake;
@@ -60,9 +59,8 @@ TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
     EXPECT_EQ(outcome.exitCode, 0u);
     EXPECT_EQ(outcome.phase, InstallPhase::Installing);
     EXPECT_THAT(fake.calls, ElementsAre("isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory",
-                                        "createStagingDirectory", "finalPathOf(directory)", "download",
-                                        "lockStagingFile", "verify", "isAppRunning", "finalPathOf(file)",
-                                        "launchAndWait", "removeStagingDirectory", "releaseHold"));
+                                        "createStaging", "expectedInstallerPaths", "download", "lockFile", "verify",
+                                        "isAppRunning", "launchAndWait", "remove", "releaseStaging"));
 }
 
 TEST(InstallWorkflow, NamesTheStagingDirectoryAndFileAndPassesTheReleaseThrough)
@@ -70,17 +68,12 @@ TEST(InstallWorkflow, NamesTheStagingDirectoryAndFileAndPassesTheReleaseThrough)
     FakeSystem fake;
     RunAttempt(fake);
     EXPECT_EQ(fake.createdDirectory, kStaging);
-    EXPECT_EQ(fake.downloadedFile, kStaging / "LumivanceSetup.exe");
-    EXPECT_EQ(fake.verifiedFile, fake.downloadedFile);
-    EXPECT_EQ(fake.launchedFile, fake.downloadedFile);
-    EXPECT_EQ(fake.launchDirectory, kStaging);
     EXPECT_THAT(fake.removed, ElementsAre(kStaging));
     // The same compiled-in row, by reference, to the download and to the verification.
     EXPECT_EQ(fake.downloadedRow, &FakeSystem::kRow);
     EXPECT_EQ(fake.verifiedRow, &FakeSystem::kRow);
     EXPECT_EQ(fake.downloadHost, std::wstring(kDownloadHost));
     EXPECT_EQ(fake.downloadPort, kDownloadPort);
-    EXPECT_TRUE(fake.downloadSecure);
 }
 
 TEST(InstallWorkflow, ApplicationRunningAtStartStopsBeforeAnythingIsCreated)
@@ -155,7 +148,7 @@ TEST(InstallWorkflow, EarlyFailuresLeaveNothingBehind)
 TEST(InstallWorkflow, DirectoryThatCouldNotBeCreatedIsNotRemoved)
 {
     FakeSystem fake;
-    fake.directoryAlreadyExists = true;
+    fake.onCreateStaging = [] { throw std::runtime_error("Could not prepare installation."); };
     const Outcome outcome = RunAttempt(fake);
     EXPECT_EQ(outcome.errorText, L"Could not prepare installation.");
     EXPECT_EQ(outcome.exitCode, 1u);
@@ -185,14 +178,12 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
          L"The installer is temporarily unavailable. Please try again shortly.", 1, InstallPhase::Downloading, false},
         {"staging directory's place cannot be read", [](FakeSystem& f) { f.directoryFinalPath.reset(); },
          L"Could not prepare installation.", 1, InstallPhase::Downloading, false},
-        // A folder above the staging directory renamed and replaced: the path would start another file.
-        {"installer no longer where the path leads",
-         [](FakeSystem& f) { f.fileFinalPath = L"\\\\?\\C:\\Elsewhere\\LumivanceSetup.exe"; },
-         L"The download could not be verified. Nothing was installed. Please try again.", 1, InstallPhase::Installing,
-         false},
-        {"installer's place cannot be read", [](FakeSystem& f) { f.fileFinalPath.reset(); },
-         L"The download could not be verified. Nothing was installed. Please try again.", 1, InstallPhase::Installing,
-         false},
+        // TEMP is short, but it leads (a link, a short name) to a place too deep to start the installer from.
+        {"staging directory's real place too deep",
+         [](FakeSystem& f) { f.directoryFinalPath = L"C:\\" + std::wstring(260 - 3 - 19, L'd'); },
+         L"Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance "
+         L"Setup again.",
+         1, InstallPhase::Downloading, false},
         {"staging file cannot be locked", [](FakeSystem& f) { f.lockFails = true; },
          L"The download could not be verified. Nothing was installed. Please try again.", 1, InstallPhase::Downloading,
          false},
@@ -243,31 +234,35 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
         EXPECT_EQ(fake.Count("launchAndWait"), c.launched ? 1u : 0u);
         EXPECT_THAT(fake.removed, ElementsAre(kStaging));
         ASSERT_GE(fake.calls.size(), 2u);
-        EXPECT_THAT(std::vector(fake.calls.end() - 2, fake.calls.end()),
-                    ElementsAre("removeStagingDirectory", "releaseHold"))
-            << "the lock must be gone before the removal, and the hold only after it";
+        EXPECT_THAT(std::vector(fake.calls.end() - 2, fake.calls.end()), ElementsAre("remove", "releaseStaging"))
+            << "the staging object goes only after its removal";
     }
 }
 
+// Judged on the temp folder's path before anything is made, and on the directory's real place after.
 TEST(InstallWorkflow, StagingFileOneShortOfMaxPathIsStillStarted)
 {
-    FakeSystem fake;
-    fake.temp = TempOfLength(259 - kStagingTail);
-    EXPECT_EQ(RunAttempt(fake).exitCode, 0u);
-    EXPECT_EQ(fake.launchedFile.native().size(), 259u);
+    {
+        FakeSystem fake;
+        fake.temp = TempOfLength(259 - kStagingTail);
+        EXPECT_EQ(RunAttempt(fake).exitCode, 0u);
+        EXPECT_EQ(fake.Count("launchAndWait"), 1u);
+    }
+    {
+        FakeSystem fake;
+        fake.directoryFinalPath = L"C:\\" + std::wstring(259 - 3 - 19, L'd');
+        EXPECT_EQ(RunAttempt(fake).exitCode, 0u);
+        EXPECT_EQ(fake.Count("launchAndWait"), 1u);
+    }
 }
 
 TEST(InstallWorkflow, ExitCodeThatCannotBeReadCountsAsFailure)
 {
     FakeSystem fake;
-    InstallCalls calls = fake.Calls();
-    calls.launchAndWait = [](const std::filesystem::path&, const std::filesystem::path&, std::uint32_t&) {
-        return true;  // started and waited, but GetExitCodeProcess wrote nothing
-    };
-    InstallState state;
-    RunInstallWith(state, calls);
-    EXPECT_EQ(state.errorText, L"Lumivance could not be installed. Close Lumivance and try again.");
-    EXPECT_EQ(state.exitCode, 1u);
+    fake.exitCodeUnread = true;
+    const Outcome outcome = RunAttempt(fake);
+    EXPECT_EQ(outcome.errorText, L"Lumivance could not be installed. Close Lumivance and try again.");
+    EXPECT_EQ(outcome.exitCode, 1u);
 }
 
 TEST(InstallWorkflow, CancelEndsWith1223AndNoMessageWhereverItIsSeen)
@@ -338,7 +333,7 @@ TEST(InstallWorkflow, FinishedIsSetOnlyAfterTheRemoval)
     bool finishedDuringRemoval = true;
     bool finishedAtRelease = true;  // the directory itself goes when the hold is released
     fake.onRemove = [&] { finishedDuringRemoval = state.finished.load(); };
-    fake.onHoldReleased = [&] { finishedAtRelease = state.finished.load(); };
+    fake.onStagingReleased = [&] { finishedAtRelease = state.finished.load(); };
     RunAttempt(fake, state);
     EXPECT_FALSE(finishedDuringRemoval);
     EXPECT_FALSE(finishedAtRelease);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "worker/launch_path.h"
 #include "worker/staging_directory.h"
 
 namespace lumivance {
@@ -91,6 +94,69 @@ TEST(StagingDirectory, OnlyADirectoryOfSetupsAccountWithNoOtherRightsIsSetupsOwn
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         EXPECT_EQ(IsSetupsOwnDirectory(row.security, row.account), row.own);
+    }
+}
+
+// A directory setup has just made, read back through its own handle: as made, on a volume that keeps no
+// permissions (its flags say so, or, under Wine, every entry reads back open to everyone), or not as made.
+TEST(StagingDirectory, ADriveWithoutPermissionsIsRefusedOnlyWhenElevated)
+{
+    const std::wstring user = kUser.userSid, system = L"S-1-5-18", everyone = L"S-1-1-0";
+    const std::wstring administrators = L"S-1-5-32-544";
+    const ObservedSecurity asMade{user, {system, user}};
+    const ObservedSecurity openToEveryone{user, {user, everyone}};
+    const ObservedSecurity notAsMade{L"S-1-5-21-1-2-3-1002", {system, user}};
+    const std::string noPermissions = kTempWithoutPermissions;
+    struct Row {
+        const char* what;
+        ObservedSecurity observed;
+        SetupAccount account;
+        std::optional<bool> volumeKeepsPermissions;
+        std::string refusal;  // empty: setup works there
+    };
+    const Row rows[] = {
+        {"NTFS, as made", asMade, kUser, true, ""},
+        {"NTFS, as made, elevated", {administrators, {system, administrators}}, kElevatedUser, true, ""},
+        {"volume cannot say, as made", asMade, kElevatedUser, std::nullopt, ""},
+        {"FAT32, unelevated", openToEveryone, kUser, false, ""},
+        {"FAT32, elevated", openToEveryone, kElevatedUser, false, noPermissions},
+        {"FAT32, as SYSTEM", openToEveryone, kSystem, false, noPermissions},
+        {"flags say no permissions, whatever reads back", asMade, kElevatedUser, false, noPermissions},
+        {"Wine's view of such a drive, unelevated", openToEveryone, kUser, true, ""},
+        {"Wine's view of such a drive, elevated", openToEveryone, kElevatedUser, true, noPermissions},
+        {"another owner", notAsMade, kUser, true, "Could not prepare installation."},
+        {"another owner, elevated", notAsMade, kElevatedUser, true, "Could not prepare installation."},
+        {"open to everyone and an entry of another kind",
+         {user, {user, everyone}, false},
+         kUser,
+         true,
+         "Could not prepare installation."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const char* refusal = StagingRefusal(row.observed, row.account, row.volumeKeepsPermissions);
+        EXPECT_EQ(refusal == nullptr ? std::string() : std::string(refusal), row.refusal);
+    }
+    EXPECT_EQ(noPermissions,
+              "Your TEMP folder is on a drive that cannot protect the installer. Set TEMP to a folder on an NTFS "
+              "drive, then start Lumivance Setup again.");
+}
+
+// The installer is started by the path read from its handle; some installers cannot handle "\\?\".
+TEST(StagingDirectory, FinalPathsBecomePlainPathsOrNothing)
+{
+    const std::pair<std::wstring, std::optional<std::wstring>> rows[] = {
+        {L"\\\\?\\C:\\Temp\\x.exe", L"C:\\Temp\\x.exe"},
+        {L"\\\\?\\z:\\x", L"z:\\x"},
+        {L"\\\\?\\UNC\\server\\share\\x.exe", L"\\\\server\\share\\x.exe"},
+        {L"\\\\?\\Volume{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}\\x", std::nullopt},
+        {L"C:\\Temp\\x.exe", std::nullopt},  // not what the handle query gives: nothing to guess
+        {L"\\\\?\\UNC\\", std::nullopt},
+        {L"", std::nullopt},
+    };
+    for (const auto& [finalPath, plain] : rows) {
+        SCOPED_TRACE(testing::PrintToString(finalPath));
+        EXPECT_EQ(PlainPath(finalPath), plain);
     }
 }
 

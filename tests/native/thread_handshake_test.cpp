@@ -70,10 +70,9 @@ TEST(ThreadHandshake, AttemptsThatCancelOrSucceedShareTheRecordWithoutARace)
         const std::int32_t cancelAt = cancel ? 40 : 101;
         fake.onDownload = [cancelAt](InstallState& s) { ChunkedDownload(s, cancelAt); };
         fake.installerExitCode = attempt % 3 == 0 ? 3 : 0;
-        const InstallCalls calls = fake.Calls();
 
         ResetForAttempt(state);
-        std::thread worker([&] { RunInstallWith(state, calls); });
+        std::thread worker([&] { RunInstallWith(state, fake); });
         const Seen seen = PollLikeTheDialog(state, cancelAt);
         worker.join();
 

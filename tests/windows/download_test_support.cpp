@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "base/cancelled.h"
-#include "download/download_installer.h"
+#include "download/download_installer_win.h"
 #include "tests/windows/test_support.h"
 
 namespace lumivance::testing {
@@ -89,11 +89,16 @@ DownloadOutcome RunDownload(const TestAsset& asset, const std::filesystem::path&
                             std::uint16_t port, const DownloadCalls* calls)
 {
     const ReleaseAsset row = asset.Row();
+    // As the staging directory makes it: new, never an existing file opened.
+    const CreateDownloadFile createFile = [&file] {
+        return FileHandle(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
     try {
         if (calls != nullptr) {
-            DownloadInstallerWith(row, file, state, L"localhost", port, true, *calls);
+            DownloadInstallerWith(row, createFile, state, L"localhost", port, *calls);
         } else {
-            DownloadInstaller(row, file, state, L"localhost", port, true);
+            DownloadInstaller(row, createFile, state, L"localhost", port);
         }
         return {DownloadOutcome::Kind::Returned, {}};
     } catch (const Cancelled&) {

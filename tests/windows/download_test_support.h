@@ -14,7 +14,7 @@
 
 #include "base/install_state.h"
 #include "base/release_asset.h"
-#include "download/download_installer.h"
+#include "download/download_installer_win.h"
 #include "tests/windows/test_support.h"
 
 namespace lumivance::testing {

@@ -11,7 +11,7 @@
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
 #include "tests/windows/verify_test_files.h"
-#include "verify/file_digest.h"
+#include "verify/file_digest_win.h"
 
 namespace lumivance {
 namespace {
@@ -24,10 +24,15 @@ using testing::Sha256sumOf;
 
 constexpr DWORD kPipeBufferBytes = 4096;
 
+std::string DigestOf(const path& file)
+{
+    return ComputeFileSha256(testing::OpenForReading(file).get());
+}
+
 std::string DigestFailure(const path& file)
 {
     try {
-        ComputeFileSha256(file);
+        DigestOf(file);
     } catch (const std::runtime_error& failure) {
         return failure.what();
     }
@@ -40,7 +45,7 @@ TEST(FileDigest, EqualsSha256sumAroundTheChunkSizeAndForSeveralMegabytes)
         SCOPED_TRACE(length);
         const path sample = DigestSample(length);
         ASSERT_EQ(std::filesystem::file_size(sample), length);
-        EXPECT_EQ(ComputeFileSha256(sample), Sha256sumOf(sample));
+        EXPECT_EQ(DigestOf(sample), Sha256sumOf(sample));
     }
 }
 
@@ -50,7 +55,7 @@ TEST(FileDigest, ReadsThroughNonAsciiFolders)
     const ScratchDirectory folder(L"J\u00FCrgen \u65E5\u672C \u2603");
     const path copy = folder.path() / L"LumivanceSetup.exe";
     std::filesystem::copy_file(DigestSample(65537), copy);
-    EXPECT_EQ(ComputeFileSha256(copy), Sha256sumOf(DigestSample(65537)));
+    EXPECT_EQ(DigestOf(copy), Sha256sumOf(DigestSample(65537)));
 }
 
 TEST(FileDigest, FileThatCannotBeOpenedCannotBeRead)
@@ -91,15 +96,16 @@ TEST(FileDigest, ReadThatFailsBeforeTheEndIsNotADigest)
     EXPECT_EQ(failure, "Could not read the downloaded installer.");
 }
 
-TEST(FileDigest, OpensWithoutDenyingOthersReadingOrWriting)
+// WinVerifyTrust reads the same handle after the digest and moves its file pointer; so may anyone else.
+TEST(FileDigest, StartsAtTheFirstByteWhereverTheHandlesPointerStands)
 {
-    // A process that holds the file for writing (and shares it) only lets in openers that share writing.
-    const ScratchDirectory scratch;
-    const path file = scratch.path() / L"shared.exe";
-    std::filesystem::copy_file(DigestSample(65536), file);
-    const FileHeldByAnotherProcess writer(L"writer", file);
-    ASSERT_EQ(writer.failure(), "");
-    EXPECT_EQ(ComputeFileSha256(file), Sha256sumOf(DigestSample(65536)));
+    const path sample = DigestSample(65537);
+    const FileHandle file = testing::OpenForReading(sample);
+    LARGE_INTEGER middle{};
+    middle.QuadPart = 1000;
+    ASSERT_TRUE(SetFilePointerEx(file.get(), middle, nullptr, FILE_BEGIN));
+    EXPECT_EQ(ComputeFileSha256(file.get()), Sha256sumOf(sample));
+    EXPECT_EQ(ComputeFileSha256(file.get()), Sha256sumOf(sample)) << "a second pass over the same handle";
 }
 
 }  // namespace

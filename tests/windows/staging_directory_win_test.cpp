@@ -14,7 +14,8 @@
 #include "base/unique_resource_win.h"
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
-#include "worker/staging_directory.h"
+#include "worker/staging_directory_win.h"
+#include "worker/staging_sweep.h"
 
 namespace lumivance {
 namespace {
@@ -33,7 +34,7 @@ path MakeLeftover(const path& temp, const std::wstring& name, const std::vector<
 {
     const path directory = temp / name;
     if (madeBy == MadeBy::Setup) {
-        EXPECT_TRUE(CreateStagingDirectory(directory)) << testing::ToUtf8(name);
+        EXPECT_NO_THROW(StagingDirectory::Create(temp, name)) << testing::ToUtf8(name);
     } else {
         std::filesystem::create_directory(directory);
     }
@@ -125,8 +126,7 @@ TEST(StagingSweep, AHeldStagingDirectoryCanBeUsedButNotDeletedOrRenamed)
     const path directory = scratch.path() / L"LumivanceSetup-{55555555-0000-4000-8000-000000000001}";
     const path aside = scratch.path() / L"aside";
     {
-        const StagingDirectoryHold hold = CreateStagingDirectory(directory);
-        ASSERT_TRUE(hold);
+        const StagingDirectory staging = StagingDirectory::Create(scratch.path(), directory.filename().wstring());
         EXPECT_EQ(RunFileTool(L"rmdir " + Quoted(directory)), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
         EXPECT_EQ(RunFileTool(L"rename " + Quoted(directory) + L" " + Quoted(aside)),
                   static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -167,23 +167,32 @@ TEST(StagingDirectoryOnWindows, IsMadeNewWithItsOwnRightsAndOthersLeftOut)
 {
     const testing::ScratchDirectory scratch;
     const path directory = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000001}";
+    const std::wstring name = directory.filename().wstring();
     {
-        const StagingDirectoryHold hold = CreateStagingDirectory(directory);
-        ASSERT_TRUE(hold);
+        const StagingDirectory staging = StagingDirectory::Create(scratch.path(), name);
         // Wine keeps no descriptor on a Unix drive: it turns the DACL into mode bits and reports those back,
         // so what can be seen here is that nobody but the owner's class got any bits.
         const std::wstring rights = testing::SecurityText(directory);
         EXPECT_EQ(rights.find(L";;;WD)"), std::wstring::npos) << testing::ToUtf8(rights);
         EXPECT_NE(rights.find(L";;;SY)"), std::wstring::npos) << testing::ToUtf8(rights);
-        const std::optional<std::wstring> finalPath = FinalPathOf(hold);
-        ASSERT_TRUE(finalPath);
-        EXPECT_TRUE(finalPath->ends_with(directory.filename().wstring())) << testing::ToUtf8(*finalPath);
+        const std::optional<InstallerPaths> paths = staging.ExpectedInstallerPaths();
+        ASSERT_TRUE(paths);
+        EXPECT_EQ(paths->directory, directory.wstring()) << "the plain final path, no \\\\?\\ prefix";
+        EXPECT_EQ(paths->file, (directory / L"LumivanceSetup.exe").wstring());
     }
-    EXPECT_FALSE(CreateStagingDirectory(directory)) << "a name that exists is never taken over";
+    const auto refusal = [&scratch](const std::wstring& existing) {
+        try {
+            StagingDirectory::Create(scratch.path(), existing);
+        } catch (const std::runtime_error& failure) {
+            return std::string(failure.what());
+        }
+        return std::string("(created)");
+    };
+    EXPECT_EQ(refusal(name), "Could not prepare installation.") << "a name that exists is never taken over";
     // The same for a file or a link of that name: nothing is opened.
     const path file = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000002}";
     std::ofstream(file) << "not a folder";
-    EXPECT_FALSE(CreateStagingDirectory(file));
+    EXPECT_EQ(refusal(file.filename().wstring()), "Could not prepare installation.");
     EXPECT_EQ(testing::ReadFileBytes(file), "not a folder");
 }
 
@@ -197,16 +206,37 @@ TEST(StagingDirectoryOnWindows, CleanUpDeletesTheStagingFileAndNeverFollowsALink
     std::ofstream(target / L"precious.txt") << "keep me";
     const path directory = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000003}";
     {
-        const StagingDirectoryHold hold = CreateStagingDirectory(directory);
-        ASSERT_TRUE(hold);
+        StagingDirectory staging = StagingDirectory::Create(scratch.path(), directory.filename().wstring());
         std::ofstream(directory / L"LumivanceSetup.exe") << "installer bytes";
         ASSERT_EQ(testing::PlantUnixLink(target, directory / L"link"), "");
-        EXPECT_TRUE(RemoveStagingDirectory(hold)) << "nothing to try again: the link is left alone";
+        EXPECT_TRUE(staging.Remove()) << "nothing to try again: the link is left alone";
     }
     EXPECT_EQ(testing::ReadFileBytes(target / L"precious.txt"), "keep me");
     EXPECT_FALSE(std::filesystem::exists(directory / L"LumivanceSetup.exe"));
     EXPECT_TRUE(std::filesystem::is_directory(directory)) << "what is not setup's keeps its directory";
     EXPECT_EQ(testing::RemoveUnixLink(directory / L"link"), "");
+}
+
+// An installer that starts the application leaves it running in the staging directory, its current directory,
+// which it holds without delete sharing: the file must still go, and only the empty directory may stay.
+TEST(StagingDirectoryOnWindows, CleanUpDeletesTheFileWhileAProgramKeepsTheDirectory)
+{
+    const testing::ScratchDirectory scratch;
+    const path directory = scratch.path() / L"LumivanceSetup-{77777777-0000-4000-8000-000000000004}";
+    {
+        StagingDirectory staging = StagingDirectory::Create(scratch.path(), directory.filename().wstring());
+        {
+            const FileHandle file = staging.NewDownloadFile();
+            ASSERT_TRUE(file);
+        }
+        ASSERT_TRUE(staging.LockFile());
+        const FileHeldByAnotherProcess app(L"directory", directory);
+        ASSERT_EQ(app.failure(), "");
+        EXPECT_TRUE(staging.Remove()) << "nothing to wait for: the directory is the next sweep's";
+        EXPECT_FALSE(std::filesystem::exists(directory / L"LumivanceSetup.exe"));
+        EXPECT_TRUE(std::filesystem::is_empty(directory));
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(directory));
 }
 
 }  // namespace

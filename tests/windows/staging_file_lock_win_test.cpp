@@ -1,5 +1,6 @@
-// The workflow's lock on the staging file under Wine: while it is held, no other process can change what
-// was verified, yet the digest pass, WinVerifyTrust and CreateProcessW still open the file by its path.
+// The staging object's lock on the staging file under Wine: while it is held, no other process can change
+// what was verified, yet the digest pass and WinVerifyTrust read it through the lock and CreateProcessW
+// starts it by the path read from the lock.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,9 +11,10 @@
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
 #include "tests/windows/verify_test_files.h"
-#include "verify/file_digest.h"
-#include "verify/verify_installer.h"
-#include "worker/install_workflow.h"
+#include "verify/file_digest_win.h"
+#include "verify/verify_installer_win.h"
+#include "worker/install_system_win.h"
+#include "worker/staging_directory_win.h"
 
 namespace lumivance {
 namespace {
@@ -25,15 +27,22 @@ using testing::RunFileTool;
 using testing::ScratchDirectory;
 using testing::TestInstaller;
 
+// The signed test installer, downloaded (copied) through the staging object into its staging file.
 struct StagedInstaller {
     ScratchDirectory scratch;
-    path file = scratch.path() / L"LumivanceSetup.exe";
+    StagingDirectory staging =
+        StagingDirectory::Create(scratch.path(), L"LumivanceSetup-{88888888-0000-4000-8000-000000000001}");
+    path file = scratch.path() / L"LumivanceSetup-{88888888-0000-4000-8000-000000000001}" / L"LumivanceSetup.exe";
     path other = scratch.path() / L"other.exe";  // what an attacker would put in its place
     path aside = scratch.path() / L"aside.exe";
 
     StagedInstaller()
     {
-        std::filesystem::copy_file(TestInstaller(L"signed.exe"), file);
+        const std::string bytes = testing::ReadFileBytes(TestInstaller(L"signed.exe"));
+        const FileHandle written = staging.NewDownloadFile();
+        DWORD count = 0;
+        EXPECT_TRUE(written &&
+                    WriteFile(written.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr));
         std::filesystem::copy_file(TestInstaller(L"unsigned.exe"), other);
     }
 };
@@ -49,8 +58,7 @@ TEST(StagingFileLock, NoOtherProcessCanOverwriteRenameReplaceOrDeleteTheLockedFi
         L"delete " + Quoted(staged.file),
     };
     {
-        const StagingFileLock lock = RealInstallCalls().lockStagingFile(staged.file);
-        ASSERT_TRUE(lock);
+        ASSERT_TRUE(staged.staging.LockFile());
         for (const std::wstring& attack : attacks) {
             SCOPED_TRACE(testing::ToUtf8(attack));
             // Windows answers a replace of a file in use with "access denied", the rest with a sharing violation.
@@ -59,6 +67,8 @@ TEST(StagingFileLock, NoOtherProcessCanOverwriteRenameReplaceOrDeleteTheLockedFi
             EXPECT_EQ(testing::ReadFileBytes(staged.file), verified);
             EXPECT_FALSE(std::filesystem::exists(staged.aside));
         }
+        ASSERT_TRUE(staged.staging.Remove());
+        std::filesystem::create_directory(staged.file.parent_path());
     }
     // Without the lock the same process manages each of them, so the refusals above were the lock's doing.
     for (const std::wstring& attack : attacks) {
@@ -78,15 +88,15 @@ TEST(StagingFileLock, DigestSignatureCheckAndLaunchStillOpenTheLockedFile)
 {
     StagedInstaller staged;
     const PinnedRow pinned(TestInstaller(L"signed.exe"));
-    const StagingFileLock lock = RealInstallCalls().lockStagingFile(staged.file);
-    ASSERT_TRUE(lock);
+    ASSERT_TRUE(staged.staging.LockFile());
 
-    EXPECT_EQ(ComputeFileSha256(staged.file), pinned.sha256Hex);
-    EXPECT_NO_THROW(VerifyInstaller(staged.file, pinned.row));
+    EXPECT_EQ(ComputeFileSha256(staged.staging.LockedFile()), pinned.sha256Hex);
+    WindowsInstallSystem system;
+    EXPECT_NO_THROW(system.Verify(staged.staging, pinned.row));
 
     const testing::ScopedEnvironment exitWith(L"LUMIVANCE_FAKE_INSTALLER_EXIT", L"7");
     std::uint32_t exitCode = 0;
-    ASSERT_TRUE(RealInstallCalls().launchAndWait(staged.file, staged.scratch.path(), exitCode));
+    ASSERT_TRUE(system.LaunchAndWait(staged.staging, exitCode));
     EXPECT_EQ(exitCode, 7u) << "the locked installer itself ran";
 }
 
@@ -96,7 +106,7 @@ TEST(StagingFileLock, IsRefusedWhileAnotherProcessCanStillWrite)
     StagedInstaller staged;
     const FileHeldByAnotherProcess writer(L"writer", staged.file);
     ASSERT_EQ(writer.failure(), "");
-    EXPECT_FALSE(RealInstallCalls().lockStagingFile(staged.file));
+    EXPECT_FALSE(staged.staging.LockFile());
 }
 
 }  // namespace

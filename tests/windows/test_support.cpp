@@ -36,6 +36,12 @@ std::filesystem::path ToolPath(const wchar_t* fileName)
     return ExecutableDirectory().parent_path().parent_path() / L"tools" / fileName;
 }
 
+FileHandle OpenForReading(const std::filesystem::path& file)
+{
+    return FileHandle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 std::string ReadFileBytes(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "base/unique_resource_win.h"
 #include "tools/utf8.h"
 
 namespace lumivance::testing {
@@ -21,6 +22,10 @@ std::filesystem::path ExecutableDirectory();
 
 // A tool built into the tools/ folder of this build tree, e.g. ToolPath(L"fake_installer.exe").
 std::filesystem::path ToolPath(const wchar_t* fileName);
+
+// The file opened for reading, sharing reading and writing, as a verification is handed it; empty when it
+// cannot be opened.
+FileHandle OpenForReading(const std::filesystem::path& file);
 
 // Reads a whole file as bytes ("" when it cannot be opened).
 std::string ReadFileBytes(const std::filesystem::path& file);

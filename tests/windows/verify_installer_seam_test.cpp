@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_resource_win.h"
+#include "tests/windows/test_support.h"
 #include "tests/windows/verify_test_files.h"
 #include "verify/verify_installer_win.h"
 
@@ -52,6 +54,7 @@ public:
     LONG verifyVerdict = 0;
     LONG closeResult = 0;
     std::vector<SeenCall> calls;
+    HANDLE verified = nullptr;  // the handle the verification was given
 
     // The state a verify call leaves behind, which the close call must be handed back.
     const HANDLE state = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5EED0001));
@@ -83,8 +86,10 @@ public:
 
 std::string Outcome(TrustRecorder& recorder, const path& file, const ReleaseAsset& row)
 {
+    const FileHandle opened = testing::OpenForReading(file);
+    recorder.verified = opened.get();
     try {
-        VerifyInstallerWith(file, row, recorder.Calls());
+        VerifyInstallerWith(opened.get(), file.wstring(), row, recorder.Calls());
     } catch (const std::exception& failure) {
         return failure.what();
     }
@@ -97,7 +102,7 @@ bool IsGenericVerifyV2(const GUID& action)
     return std::memcmp(&action, &expected, sizeof(GUID)) == 0;
 }
 
-void ExpectTheRequest(const SeenCall& call, const path& file, DWORD stateAction)
+void ExpectTheRequest(const SeenCall& call, const path& file, HANDLE verified, DWORD stateAction)
 {
     EXPECT_EQ(call.window, nullptr) << "no window of ours to hang UI on";
     EXPECT_TRUE(IsGenericVerifyV2(call.action)) << "WINTRUST_ACTION_GENERIC_VERIFY_V2, the Authenticode policy";
@@ -118,7 +123,7 @@ void ExpectTheRequest(const SeenCall& call, const path& file, DWORD stateAction)
     const WINTRUST_FILE_INFO& info = call.fileInfo;
     EXPECT_EQ(info.cbStruct, kFileInfoBytes);
     EXPECT_EQ(call.filePath, file.wstring());
-    EXPECT_EQ(info.hFile, nullptr) << "Windows opens the file by its path";
+    EXPECT_EQ(info.hFile, verified) << "WinTrust reads the very file that was hashed, through its handle";
     EXPECT_EQ(info.pgKnownSubject, nullptr) << "Windows determines the kind of subject";
 }
 
@@ -132,12 +137,12 @@ TEST(WinVerifyTrustRequest, AsksForAuthenticodeWithWholeChainRevocationExceptRoo
     ASSERT_EQ(recorder.calls.size(), 2u);
     {
         SCOPED_TRACE("verify call");
-        ExpectTheRequest(recorder.calls[0], file, 1 /* WTD_STATEACTION_VERIFY */);
+        ExpectTheRequest(recorder.calls[0], file, recorder.verified, 1 /* WTD_STATEACTION_VERIFY */);
         EXPECT_EQ(recorder.calls[0].data.hWVTStateData, nullptr) << "no state before the first call";
     }
     {
         SCOPED_TRACE("close call");
-        ExpectTheRequest(recorder.calls[1], file, 2 /* WTD_STATEACTION_CLOSE */);
+        ExpectTheRequest(recorder.calls[1], file, recorder.verified, 2 /* WTD_STATEACTION_CLOSE */);
     }
 }
 

@@ -11,7 +11,7 @@
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
 #include "tests/windows/verify_test_files.h"
-#include "verify/verify_installer.h"
+#include "verify/verify_installer_win.h"
 
 namespace lumivance {
 namespace {
@@ -30,7 +30,7 @@ constexpr char kSignature[] =
 std::string VerifyFailure(const path& file, const ReleaseAsset& row)
 {
     try {
-        VerifyInstaller(file, row);
+        VerifyInstaller(testing::OpenForReading(file).get(), file.wstring(), row);
     } catch (const std::exception& failure) {
         return failure.what();
     }
@@ -47,7 +47,7 @@ path CopyInto(const ScratchDirectory& scratch, const path& file)
 TEST(VerifyInstaller, SignedInstallerWithPinnedSizeAndDigestPasses)
 {
     const PinnedRow pinned(TestInstaller(L"signed.exe"));
-    EXPECT_NO_THROW(VerifyInstaller(TestInstaller(L"signed.exe"), pinned.row));
+    EXPECT_EQ(VerifyFailure(TestInstaller(L"signed.exe"), pinned.row), "(verified)");
 }
 
 TEST(VerifyInstaller, SizeOneByteOffIsRefusedWithoutReadingTheFile)
@@ -55,14 +55,24 @@ TEST(VerifyInstaller, SizeOneByteOffIsRefusedWithoutReadingTheFile)
     const ScratchDirectory scratch;
     const path file = CopyInto(scratch, TestInstaller(L"signed.exe"));
     const PinnedRow pinned(TestInstaller(L"signed.exe"));
-    // Nobody may read the file now: had the size check read it, the failure would say so.
-    const FileHeldByAnotherProcess other(L"exclusive", file);
-    ASSERT_EQ(other.failure(), "");
+    // A handle that may not read the file: had the size check read it, the failure would say so.
+    const FileHandle attributesOnly(CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(attributesOnly);
+    const auto outcome = [&](const ReleaseAsset& row) -> std::string {
+        try {
+            VerifyInstaller(attributesOnly.get(), file.wstring(), row);
+        } catch (const std::exception& failure) {
+            return failure.what();
+        }
+        return "(verified)";
+    };
     const PinnedRow shorter(pinned.sha256Hex, pinned.row.sizeBytes + 1);  // the file is one byte short
     const PinnedRow longer(pinned.sha256Hex, pinned.row.sizeBytes - 1);   // the file is one byte long
-    EXPECT_EQ(VerifyFailure(file, shorter.row), kMismatch);
-    EXPECT_EQ(VerifyFailure(file, longer.row), kMismatch);
-    EXPECT_EQ(VerifyFailure(file, pinned.row), "Could not read the downloaded installer.")
+    EXPECT_EQ(outcome(shorter.row), kMismatch);
+    EXPECT_EQ(outcome(longer.row), kMismatch);
+    EXPECT_EQ(outcome(pinned.row), "Could not read the downloaded installer.")
         << "with the right size the digest pass must read, and here it cannot";
 }
 
@@ -128,26 +138,20 @@ TEST(VerifyInstaller, PatchedInstallerDiffersFromTheSignedOneInOneCodeByte)
     EXPECT_EQ(signedBytes[where], unsignedBytes[where]) << "a byte that signing left alone";
 }
 
-TEST(VerifyInstaller, VanishedFileGivesTheLibrarysFileSizeError)
+// The workflow hands over the file it holds; one that cannot be read is never taken for verified.
+TEST(VerifyInstaller, FileThatCannotBeReadIsNotVerified)
 {
     const ScratchDirectory scratch;
-    const path gone = scratch.path() / L"LumivanceSetup.exe";
-    const PinnedRow pinned("0000000000000000000000000000000000000000000000000000000000000000", 1);
-
-    std::string libraryMessage;
+    const PinnedRow pinned(TestInstaller(L"signed.exe"));
+    EXPECT_EQ(VerifyFailure(scratch.path() / L"LumivanceSetup.exe", pinned.row), kMismatch) << "no such file";
+    const FileHandle writeOnly(CreateFileW(CopyInto(scratch, TestInstaller(L"signed.exe")).c_str(), GENERIC_WRITE, 0,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writeOnly);
     try {
-        (void)std::filesystem::file_size(gone);
-    } catch (const std::filesystem::filesystem_error& error) {
-        libraryMessage = error.what();
-    }
-    ASSERT_NE(libraryMessage, "");
-    try {
-        VerifyInstaller(gone, pinned.row);
-        ADD_FAILURE() << "a vanished file verified";
-    } catch (const std::filesystem::filesystem_error& error) {
-        EXPECT_EQ(error.path1(), gone);
-        EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
-        EXPECT_EQ(std::string(error.what()), libraryMessage) << "passed on unchanged";
+        VerifyInstaller(writeOnly.get(), L"LumivanceSetup.exe", pinned.row);
+        ADD_FAILURE() << "a file that cannot be read verified";
+    } catch (const std::runtime_error& failure) {
+        EXPECT_EQ(std::string(failure.what()), "Could not read the downloaded installer.");
     }
 }
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/install_state.h"
+#include "base/release_asset.h"
+#include "worker/staging_directory_win.h"
+
+namespace lumivance {
+
+// The system the install workflow runs on (worker/install_workflow.h lists what it asks of it): the one
+// place where the real functions of every layer are wired together for it.
+class WindowsInstallSystem {
+public:
+    using Staging = StagingDirectory;
+
+    bool IsAppRunning();
+    const ReleaseAsset& SelectReleaseAsset();
+    // CoCreateGuid + StringFromGUID2 into a zeroed 40-unit buffer; nothing when CoCreateGuid fails.
+    std::optional<std::wstring> NewGuidText();
+    std::filesystem::path TempDirectory();
+    Staging CreateStaging(const std::filesystem::path& temp, std::wstring_view name);
+    // Into the staging file, made new inside the held directory once the server has answered.
+    void Download(const ReleaseAsset& release, Staging& staging, InstallState& state, const std::wstring& host,
+                  std::uint16_t port);
+    // Size, digest and signature of the locked file, read through its handle.
+    void Verify(Staging& staging, const ReleaseAsset& release);
+    // Starts the installer by the locked file's final path, read right before, with the directory's final path
+    // as its current directory, its quoted path as the whole command line, the environment inherited and no
+    // handles; waits without limit and stores its exit code (left untouched when it cannot be read). False
+    // when the paths cannot be read or are too long, or the process could not be created.
+    bool LaunchAndWait(Staging& staging, std::uint32_t& exitCode);
+    void Pause(std::chrono::milliseconds duration);
+};
+
+}  // namespace lumivance
