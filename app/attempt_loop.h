@@ -21,6 +21,10 @@ struct AttemptCalls {
     std::function<bool(const std::wstring& text)> askRetry;
 };
 
+// Whether anybody can answer a box on a window station with these flags: only one with visible display
+// surfaces (WSF_VISIBLE) shows it to anyone.
+bool SomeoneCanAnswer(std::uint32_t windowStationFlags);
+
 // The attempts of one run: reset, worker, dialog, join, and Retry for as long as the user asks for it.
 // Returns the process exit code.
 std::uint32_t RunAttemptsWith(InstallState& state, const AttemptCalls& calls);

@@ -3,12 +3,13 @@
 
 #include "app/setup_main.h"
 #include "worker/install_workflow.h"
-#include "worker/staging_directory.h"
+#include "worker/staging_sweep.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     return lumivance::SetupMainWith({
         .removeLeftovers = lumivance::RemoveAbandonedStagingDirectories,
         .runInstall = lumivance::RunInstall,
+        .windowStationFlags = lumivance::ProcessWindowStationFlags,
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "base/install_state.h"
@@ -15,10 +16,18 @@ struct SetupCalls {
     std::function<void()> removeLeftovers;
     // The body of each attempt's worker thread.
     std::function<void(InstallState*)> runInstall;
+    // The flags of the window station setup runs on (UOI_FLAGS): whether anybody can see its boxes.
+    std::function<std::uint32_t()> windowStationFlags;
 };
 
+// The flags of the process's window station, as GetUserObjectInformationW reports them; the visible flag
+// alone when they cannot be read, so that setup then behaves as it always did (Windows).
+std::uint32_t ProcessWindowStationFlags();
+
 // The UI thread's whole life: hardens the DLL search, takes the single-instance mutex, clears leftovers,
-// runs attempts with their dialog and Retry/Cancel box, and returns the process exit code.
+// runs attempts with their dialog and Retry/Cancel box, and returns the process exit code. On a window
+// station that nobody sees (SYSTEM under a deployment tool), every box is answered as Cancel would be, since
+// a box there would wait for ever and the deployment with it.
 int SetupMainWith(const SetupCalls& calls);
 
 }  // namespace lumivance

@@ -17,19 +17,29 @@ constexpr wchar_t kAlreadyRunningCaption[] = L"Lumivance";
 constexpr int kExitAlreadyRunning = 1;
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 
-AttemptCalls RealAttemptCalls(const SetupCalls& setup)
+AttemptCalls RealAttemptCalls(const SetupCalls& setup, bool someoneCanAnswer)
 {
     return {
         .startWorker = [&setup](InstallState* state) { return std::thread(setup.runInstall, state); },
         .showProgress = [](InstallState& state) -> std::int32_t { return ShowProgressDialog(state); },
         .askRetry =
-            [](const std::wstring& text) {
-                return MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) == IDRETRY;
+            [someoneCanAnswer](const std::wstring& text) {
+                return someoneCanAnswer &&
+                       MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) == IDRETRY;
             },
     };
 }
 
 }  // namespace
+
+std::uint32_t ProcessWindowStationFlags()
+{
+    USEROBJECTFLAGS flags{};
+    if (!GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+        return WSF_VISIBLE;
+    }
+    return flags.dwFlags;
+}
 
 int SetupMainWith(const SetupCalls& calls)
 {
@@ -37,9 +47,12 @@ int SetupMainWith(const SetupCalls& calls)
     // setup was started from. Every DLL but KERNEL32 and msvcrt is delay-loaded, so none came earlier.
     RestrictDllLoadingToSystem32();
 
+    const bool someoneCanAnswer = SomeoneCanAnswer(calls.windowStationFlags());
     const KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
-        MessageBoxW(nullptr, kAlreadyRunning, kAlreadyRunningCaption, MB_ICONINFORMATION);
+        if (someoneCanAnswer) {
+            MessageBoxW(nullptr, kAlreadyRunning, kAlreadyRunningCaption, MB_ICONINFORMATION);
+        }
         return kExitAlreadyRunning;
     }
 
@@ -54,7 +67,7 @@ int SetupMainWith(const SetupCalls& calls)
 
     InstallState state;
     // The exit code's 32 bits reach Windows unchanged through the int.
-    return static_cast<int>(RunAttemptsWith(state, RealAttemptCalls(calls)));
+    return static_cast<int>(RunAttemptsWith(state, RealAttemptCalls(calls, someoneCanAnswer)));
 }
 
 }  // namespace lumivance

@@ -9,6 +9,8 @@
 //   note             log the state                exit=N       exitCode = N (the installer's code)
 //   error=TEXT       fail with TEXT               cleanup=MS   the clean-up before finished takes MS
 //   load-dlls        call into winhttp.dll and version.dll (both delay-loaded) and log where they came from
+// LUMIVANCE_FAKE_WINDOW_STATION_FLAGS  the window station's flags setup is told, in place of the real ones
+//                        (0: a station nobody sees, as a service's).
 // LUMIVANCE_FAKE_WORKER_DIR  where worker.log is appended (one line per event, stamped with
 //                        GetTickCount64) and where await looks for its files.
 // Waits give up after a minute and fail the attempt, so a test that forgets to release one cannot hang.
@@ -189,5 +191,13 @@ void ScriptedRunInstall(InstallState* state)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    return lumivance::SetupMainWith({.runInstall = lumivance::ScriptedRunInstall});
+    return lumivance::SetupMainWith({
+        .runInstall = lumivance::ScriptedRunInstall,
+        .windowStationFlags =
+            [] {
+                const std::wstring flags = lumivance::testing::EnvironmentValue(L"LUMIVANCE_FAKE_WINDOW_STATION_FLAGS");
+                return flags.empty() ? lumivance::ProcessWindowStationFlags()
+                                     : static_cast<std::uint32_t>(std::stoul(flags));
+            },
+    });
 }

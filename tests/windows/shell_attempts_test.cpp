@@ -111,6 +111,30 @@ TEST_F(ShellAttempts, ASecondCopyIsTurnedAwayAndTheFirstCarriesOn)
     EXPECT_EQ(first.Events("start").size(), 1u);
 }
 
+// As SYSTEM under a deployment tool, setup's window station has no visible surface: a box there would wait for
+// ever, so each is answered as Cancel would be, and the exit code is the one Cancel would give.
+TEST_F(ShellAttempts, OnAStationNobodySeesEveryBoxIsAnsweredAsCancel)
+{
+    const std::vector<std::pair<std::wstring, std::wstring>> unseen{{L"LUMIVANCE_FAKE_WINDOW_STATION_FLAGS", L"0"}};
+    ShellRun first(L"phase=install,exit=3,error=Lumivance could not be installed. Close Lumivance and try again.|"
+                   L"exit=0",
+                   testing::FakeWorkerShellPath(), unseen);
+    int boxesSeen = 0;
+    const auto exitCode = WatchUntilExit(
+        first.program(), [&](const ui::Screen& screen, std::uint64_t) { boxesSeen += screen.messageBox ? 1 : 0; });
+    EXPECT_EQ(exitCode, 3u) << "the installer's code, as after Cancel in the box";
+    EXPECT_EQ(boxesSeen, 0);
+    EXPECT_EQ(first.Events("start").size(), 1u) << "no Retry";
+
+    ShellRun holder(L"await=end,exit=0");
+    ASSERT_TRUE(ui::WaitFor([&] { return holder.program().Look().dialog.has_value(); }));
+    ShellRun second(L"exit=0", testing::FakeWorkerShellPath(), unseen);
+    EXPECT_EQ(second.program().WaitForExit(), 1u) << "already running: exit 1 without the box";
+    EXPECT_TRUE(second.Events().empty());
+    holder.Release(L"end");
+    EXPECT_EQ(holder.program().WaitForExit(), 0u);
+}
+
 TEST_F(ShellAttempts, TenCopiesStartedAtOnceRunExactlyOne)
 {
     testing::ScratchDirectory shared(L"lumivance-ten");
