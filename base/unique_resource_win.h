@@ -7,8 +7,6 @@
 #include <bcrypt.h>
 #include <winhttp.h>
 
-#include <memory>
-
 #include "base/unique_resource.h"
 
 namespace lumivance {
@@ -77,15 +75,5 @@ using AlgorithmProvider = UniqueResource<HandleTraits<BCRYPT_ALG_HANDLE, EmptyAt
 using HashObject = UniqueResource<HandleTraits<BCRYPT_HASH_HANDLE, EmptyAt::Null, DestroyHashObject>>;
 // What the security calls allocate for their caller: SID strings, security descriptors.
 using LocalMemory = UniqueResource<HandleTraits<HLOCAL, EmptyAt::Null, FreeLocalMemory>>;
-
-// Hands an open file or directory to a shared, type-erased owner that platform-free code can keep: closed
-// when the last copy is gone; empty when the handle is.
-inline std::shared_ptr<void> ShareFileHandle(FileHandle handle)
-{
-    if (!handle) {
-        return nullptr;
-    }
-    return std::shared_ptr<void>(handle.release(), CloseKernelObject);
-}
 
 }  // namespace lumivance

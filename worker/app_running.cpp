@@ -46,11 +46,11 @@ bool IsAppRunningWith(const AppRunningCalls& calls)
     }
     const std::wstring installDirectory = ExpectedInstallDirectory(localAppData);
     // Held until the walk ends, whichever way it ends.
-    const ProcessSnapshot snapshot = calls.takeSnapshot();
+    const std::unique_ptr<ProcessSnapshot> snapshot = calls.takeSnapshot();
     if (!snapshot) {
         throw std::runtime_error(kProcessListUnavailable);
     }
-    while (const std::optional<ProcessEntry> entry = calls.nextProcess(snapshot)) {
+    while (const std::optional<ProcessEntry> entry = snapshot->Next()) {
         // Opening every process would cost a handle per process; only a matching name is worth a look.
         if (!EqualFoldingAsciiCase(entry->exeFileName, kAppFileName)) {
             continue;

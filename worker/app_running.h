@@ -16,17 +16,20 @@ struct ProcessEntry {
 };
 
 // A picture of the running processes at one moment, walked once from its first entry. Whatever it holds is
-// released when the last copy is gone.
-using ProcessSnapshot = std::shared_ptr<void>;
+// released with it.
+class ProcessSnapshot {
+public:
+    virtual ~ProcessSnapshot() = default;
+    // The next entry in snapshot order; nothing at the end of the list.
+    virtual std::optional<ProcessEntry> Next() = 0;
+};
 
 // What the running-application check asks of the system.
 struct AppRunningCalls {
     // The whole value of LOCALAPPDATA; "" when it is unset, empty or unreadable.
     std::function<std::wstring()> localAppData;
     // A picture of all processes; empty when the list cannot be obtained.
-    std::function<ProcessSnapshot()> takeSnapshot;
-    // The snapshot's next entry in snapshot order; nothing at the end of the list.
-    std::function<std::optional<ProcessEntry>(const ProcessSnapshot&)> nextProcess;
+    std::function<std::unique_ptr<ProcessSnapshot>()> takeSnapshot;
     // The process's full image path in Win32 form; nothing when it cannot be opened for limited query or
     // queried (it may have exited since the picture was taken, or be protected).
     std::function<std::optional<std::wstring>(std::uint32_t processId)> imagePath;

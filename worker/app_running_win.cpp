@@ -34,36 +34,36 @@ std::wstring ReadLocalAppData()
     return {};
 }
 
-// What one Toolhelp walk keeps: the snapshot and the entry the last name points into.
-struct ToolhelpWalk {
-    FileHandle snapshot;
-    PROCESSENTRY32W entry{};
-    bool started = false;
+// One Toolhelp walk: the snapshot and the entry the last name points into.
+class ToolhelpSnapshot final : public ProcessSnapshot {
+public:
+    explicit ToolhelpSnapshot(FileHandle snapshot) : snapshot_(std::move(snapshot)) { entry_.dwSize = sizeof entry_; }
+
+    std::optional<ProcessEntry> Next() override
+    {
+        const BOOL listed =
+            started_ ? Process32NextW(snapshot_.get(), &entry_) : Process32FirstW(snapshot_.get(), &entry_);
+        started_ = true;
+        if (!listed) {
+            return std::nullopt;
+        }
+        return ProcessEntry{{entry_.szExeFile, wcsnlen(entry_.szExeFile, std::size(entry_.szExeFile))},
+                            entry_.th32ProcessID};
+    }
+
+private:
+    FileHandle snapshot_;
+    PROCESSENTRY32W entry_{};
+    bool started_ = false;
 };
 
-ProcessSnapshot TakeToolhelpSnapshot()
+std::unique_ptr<ProcessSnapshot> TakeToolhelpSnapshot()
 {
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         return nullptr;
     }
-    auto walk = std::make_shared<ToolhelpWalk>();
-    walk->snapshot = std::move(snapshot);
-    walk->entry.dwSize = sizeof(walk->entry);
-    return walk;
-}
-
-std::optional<ProcessEntry> NextToolhelpProcess(const ProcessSnapshot& snapshot)
-{
-    ToolhelpWalk& walk = *static_cast<ToolhelpWalk*>(snapshot.get());
-    const BOOL listed = walk.started ? Process32NextW(walk.snapshot.get(), &walk.entry)
-                                     : Process32FirstW(walk.snapshot.get(), &walk.entry);
-    walk.started = true;
-    if (!listed) {
-        return std::nullopt;
-    }
-    return ProcessEntry{{walk.entry.szExeFile, wcsnlen(walk.entry.szExeFile, std::size(walk.entry.szExeFile))},
-                        walk.entry.th32ProcessID};
+    return std::make_unique<ToolhelpSnapshot>(std::move(snapshot));
 }
 
 std::optional<std::wstring> QueryImagePath(std::uint32_t processId)
@@ -88,7 +88,6 @@ AppRunningCalls RealAppRunningCalls()
     return {
         .localAppData = ReadLocalAppData,
         .takeSnapshot = TakeToolhelpSnapshot,
-        .nextProcess = NextToolhelpProcess,
         .imagePath = QueryImagePath,
     };
 }

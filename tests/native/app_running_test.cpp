@@ -77,30 +77,35 @@ struct FakeSystem {
     bool snapshotFails = false;
     WalkLog log;
 
+    // The walk's position, counted as released when the check lets go of it.
+    struct FakeSnapshot final : ProcessSnapshot {
+        explicit FakeSnapshot(FakeSystem& system) : system(system) {}
+        ~FakeSnapshot() override { ++system.log.snapshotsReleased; }
+        std::optional<ProcessEntry> Next() override
+        {
+            if (next == system.processes.size()) {
+                return std::nullopt;
+            }
+            ++system.log.entriesListed;
+            const std::size_t index = next++;
+            return ProcessEntry{system.processes[index].exeFileName,
+                                kFirstProcessId + static_cast<std::uint32_t>(index)};
+        }
+        FakeSystem& system;
+        std::size_t next = 0;
+    };
+
     bool Check(std::wstring_view localAppData)
     {
         const std::wstring value(localAppData);
         return IsAppRunningWith({
             .localAppData = [value] { return value; },
-            .takeSnapshot = [this]() -> ProcessSnapshot {
+            .takeSnapshot = [this]() -> std::unique_ptr<ProcessSnapshot> {
                 ++log.snapshotsTaken;
                 if (snapshotFails) {
                     return nullptr;
                 }
-                // The walk's position, counted as released when the check lets go of the last copy.
-                return std::shared_ptr<std::size_t>(new std::size_t(0), [this](std::size_t* next) {
-                    ++log.snapshotsReleased;
-                    delete next;
-                });
-            },
-            .nextProcess = [this](const ProcessSnapshot& snapshot) -> std::optional<ProcessEntry> {
-                std::size_t& next = *static_cast<std::size_t*>(snapshot.get());
-                if (next == processes.size()) {
-                    return std::nullopt;
-                }
-                ++log.entriesListed;
-                const std::size_t index = next++;
-                return ProcessEntry{processes[index].exeFileName, kFirstProcessId + static_cast<std::uint32_t>(index)};
+                return std::make_unique<FakeSnapshot>(*this);
             },
             .imagePath =
                 [this](std::uint32_t processId) {
