@@ -88,7 +88,11 @@ TEST(ThreadHandshake, AttemptsThatCancelOrSucceedShareTheRecordWithoutARace)
         // The installer runs until the UI thread has seen the phase move on (at most two seconds), so that a
         // phase published late, or not at all, shows whenever the poller happens to look.
         std::atomic<bool> sawPastDownloading{false};
-        fake.onLaunch = [&sawPastDownloading] { WaitUntilSet(sawPastDownloading, std::chrono::seconds(2)); };
+        bool sawItWhileTheInstallerRan = false;  // written by the worker, read after the join
+        fake.onLaunch = [&] {
+            WaitUntilSet(sawPastDownloading, std::chrono::seconds(2));
+            sawItWhileTheInstallerRan = sawPastDownloading.load();
+        };
         const InstallCalls calls = fake.Calls();
 
         ResetForAttempt(state);
@@ -106,7 +110,7 @@ TEST(ThreadHandshake, AttemptsThatCancelOrSucceedShareTheRecordWithoutARace)
             EXPECT_EQ(state.exitCode, fake.installerExitCode);
             EXPECT_EQ(state.errorText.empty(), fake.installerExitCode == 0);
             EXPECT_EQ(state.progressPercent.load(), 100);
-            EXPECT_TRUE(seen.sawVerifyingOrLater)
+            EXPECT_TRUE(sawItWhileTheInstallerRan)
                 << "while the installer ran, the UI thread never saw the phase move on from Downloading, so the "
                    "dialog would still offer Cancel and say it downloads";
         }
