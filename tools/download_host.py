@@ -120,7 +120,7 @@ class FileBody:
 
 
 class Host:
-    """What every listener shares: the files, the scenario file and the request log."""
+    """What every listener shares: the files, the scenario file, the gate file and the request log."""
 
     def __init__(self, files, scenario_file, gate_file, log_path, hold, drip_seconds):
         self.files = files
