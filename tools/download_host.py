@@ -27,6 +27,7 @@ Environment given to COMMAND:
   LUMIVANCE_CLOSED_PORT     a loopback port on which nothing listens
   LUMIVANCE_REQUEST_LOG     absolute path of the request log
   LUMIVANCE_SCENARIO_FILE   absolute path of the scenario file
+  LUMIVANCE_GATE_FILE       absolute path of the gate file of "gate" (see there)
 
 Choosing the answer, per request:
   GET /SCENARIO/BODY        a scenario path: SCENARIO from the list below, BODY either a decimal byte count
@@ -48,6 +49,9 @@ Scenarios (every answer ends with the connection closed):
   stall        200 announcing the full length, half the body, then silence for --hold seconds
   silent       the request is read and logged, then silence for --hold seconds (no response head)
   drip         200 with the body in 65,536-byte pieces, --drip-ms apart
+  gate         200 with all of the body but its last byte, then "held" written into the gate file; the last
+               byte once the gate file says "open", or after --hold seconds a clean close without it; the gate
+               file is removed either way
 
 Request log: one block per request, in arrival order: the request line as received ("GET /x HTTP/1.1"),
 then every header as "Name: value" in the order sent, then an empty line.
@@ -116,11 +120,12 @@ class FileBody:
 
 
 class Host:
-    """What every listener shares: the files, the scenario file and the request log."""
+    """What every listener shares: the files, the scenario file, the gate file and the request log."""
 
-    def __init__(self, files, scenario_file, log_path, hold, drip_seconds):
+    def __init__(self, files, scenario_file, gate_file, log_path, hold, drip_seconds):
         self.files = files
         self.scenario_file = scenario_file
+        self.gate_file = gate_file
         self.log_path = log_path
         self.hold = hold
         self.drip_seconds = drip_seconds
@@ -140,6 +145,22 @@ class Host:
         with self.log_lock, open(self.log_path, 'a', encoding='utf-8', newline='\n') as log:
             log.write('\n'.join(lines) + '\n\n')
             self.seen['requests'] += 1
+
+    def wait_at_gate(self):
+        """Says "held" in the gate file and waits until the test has written "open" there; False when it
+        never did within --hold seconds."""
+        with open(self.gate_file, 'w', encoding='utf-8') as gate:
+            gate.write('held\n')
+        deadline = time.monotonic() + self.hold
+        try:
+            while time.monotonic() < deadline and not self.stopping.is_set():
+                with open(self.gate_file, encoding='utf-8') as gate:
+                    if gate.read().strip() == 'open':
+                        return True
+                time.sleep(0.01)
+            return False
+        finally:
+            os.remove(self.gate_file)  # so that a later request is held anew
 
     def body(self, name):
         if name.isdigit():
@@ -325,6 +346,18 @@ def scenario_drip(handler, body):
         time.sleep(handler.server.host.drip_seconds)
 
 
+def scenario_gate(handler, body):
+    # The body's end held back: whatever the test does at the gate happens while the client still downloads.
+    last = max(body.size - 1, 0)
+    handler.head(200, body.size)
+    handler.send_body(body, 0, last)
+    handler.wfile.flush()
+    if handler.server.host.wait_at_gate():
+        handler.send_body(body, last, body.size)
+    else:
+        handler.close_cleanly()
+
+
 SCENARIOS = {
     'exact': scenario_exact,
     'redirect': scenario_redirect,
@@ -338,6 +371,7 @@ SCENARIOS = {
     'stall': scenario_stall,
     'silent': scenario_silent,
     'drip': scenario_drip,
+    'gate': scenario_gate,
 }
 
 
@@ -473,8 +507,9 @@ def main(argv):
     try:
         log_path = os.path.abspath(options.log or os.path.join(workdir, 'requests.log'))
         scenario_file = os.path.abspath(options.scenario_file or os.path.join(workdir, 'scenario'))
+        gate_file = os.path.join(workdir, 'gate')
         open(log_path, 'w').close()
-        host = Host(files, scenario_file, log_path, options.hold, options.drip_ms / 1000.0)
+        host = Host(files, scenario_file, gate_file, log_path, options.hold, options.drip_ms / 1000.0)
         try:
             trusted = Listener('trusted', options.port, tls_context(options.pki, 'server'), host)
             listeners.append(trusted)
@@ -495,6 +530,7 @@ def main(argv):
             'LUMIVANCE_CLOSED_PORT': str(closed_port()),
             'LUMIVANCE_REQUEST_LOG': log_path,
             'LUMIVANCE_SCENARIO_FILE': scenario_file,
+            'LUMIVANCE_GATE_FILE': gate_file,
         })
         try:
             process = subprocess.Popen(command, env=env)

@@ -12,6 +12,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -36,6 +37,19 @@ def fetch(port, path, context):
             return response.status, dict(response.getheaders()), b'', type(error).__name__
     finally:
         connection.close()
+
+
+def wait_for_text(path, text, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            with open(path) as source:
+                if source.read().strip() == text:
+                    return True
+        except FileNotFoundError:
+            pass
+        time.sleep(0.01)
+    return False
 
 
 def check(condition, what):
@@ -67,6 +81,20 @@ def client(pki, named_file):
     check(status == 200 and end != 'complete' and len(body) <= 50000, f'drop ended {end} after {len(body)}')
     status, _, body, end = fetch(port, '/drip/200000', context)
     check((status, body) == (200, pattern(200000)), 'drip')
+
+    gate = os.environ['LUMIVANCE_GATE_FILE']
+    answers = []
+    held = threading.Thread(target=lambda: answers.append(fetch(port, '/gate/1000', context)))
+    held.start()
+    check(wait_for_text(gate, 'held'), 'gate: never held')
+    check(held.is_alive(), 'gate: the body ended before the gate opened')
+    with open(gate, 'w') as out:
+        out.write('open\n')
+    held.join(timeout=10)
+    check(answers and answers[0][2:] == (pattern(1000), 'complete'), 'gate: the body after the gate')
+    check(not os.path.exists(gate), 'gate: the gate file outlived its request')
+    status, _, body, end = fetch(port, '/gate/1000', context)
+    check((status, body, end) == (200, pattern(999), 'incomplete'), f'gate never opened ended {end}')
 
     started = time.monotonic()
     try:

@@ -14,6 +14,7 @@
 namespace lumivance::e2e {
 
 inline constexpr wchar_t kDownloading[] = L"Downloading the right version for your PC\u2026";
+inline constexpr wchar_t kVerifying[] = L"Verifying the download\u2026";
 inline constexpr wchar_t kInstalling[] = L"Complete installation in the Lumivance setup window.";
 
 class EndToEnd : public ::testing::Test {

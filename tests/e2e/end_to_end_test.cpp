@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/unique_resource_win.h"
 #include "tests/e2e/end_to_end_fixture.h"
 #include "tests/windows/running_copy.h"
 
@@ -18,6 +19,33 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using namespace std::chrono_literals;
+
+std::vector<std::filesystem::path> EntriesOf(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        entries.push_back(entry.path());
+    }
+    return entries;
+}
+
+// Makes a directory look `by` older than it is. Windows keeps a creation time, which this sets; Wine reports
+// a Unix file's last write time as its creation time and ignores a new creation time (measured), so both go.
+void Backdate(const std::filesystem::path& directory, std::chrono::minutes by)
+{
+    const FileHandle handle(CreateFileW(directory.c_str(), FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(handle) << "cannot open " << ui::Narrow(directory.wstring()) << ": error " << GetLastError();
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    ticks.QuadPart -= static_cast<ULONGLONG>(std::chrono::duration_cast<std::chrono::seconds>(by).count()) * 10'000'000;
+    const FILETIME then{ticks.LowPart, ticks.HighPart};
+    ASSERT_TRUE(SetFileTime(handle.get(), &then, nullptr, &then)) << "error " << GetLastError();
+}
 
 // As linked, and as a publisher ships it: signed by scripts/sign-setup, a certificate table appended.
 TEST_F(EndToEnd, InstallsAndExitsWithTheInstallersZero)
@@ -54,6 +82,58 @@ TEST_F(EndToEnd, InstallerFailureIsReportedAndItsCodeBecomesTheExitCode)
     EXPECT_EQ(ExpectBoxThenCancel(setup, L"Lumivance could not be installed. Close Lumivance and try again."), 3u);
     EXPECT_FALSE(setup.InstallerReport().empty());
     ExpectNothingLeft(setup);
+}
+
+// Installers commonly start the application as they finish. It inherits the staging directory as its
+// current directory and holds it, without delete sharing, for as long as it runs, so the directory cannot go
+// then; the installer in it can, and must, at once. The next setup removes the empty directory once that
+// program has ended.
+TEST_F(EndToEnd, AnAppTheInstallerStartsLeavesAtMostAnEmptyDirectoryThatTheNextSetupRemoves)
+{
+    Serve("exact signed");
+    SetupRun setup({.installerStarts = L"\"" + testing::ToolPath(L"idle_app.exe").wstring() + L"\" 20000"});
+    const auto box = setup.WaitForBox(20s);
+    EXPECT_FALSE(box) << ui::Narrow(box ? box->text : L"");
+    if (box) {
+        ui::Answer(*box, IDCANCEL);
+    }
+    EXPECT_EQ(setup.WaitForExit(), 0u);
+    FILETIME exited{};
+    GetSystemTimePreciseAsFileTime(&exited);
+
+    const auto report = setup.InstallerReport();
+    ASSERT_FALSE(report.empty()) << "the installer never ran";
+    // The installer ends as soon as it has started the app; what comes after is setup's clean-up and exit.
+    const ULONGLONG exitedTicks = (static_cast<ULONGLONG>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+    const auto afterInstaller =
+        std::chrono::milliseconds((exitedTicks - std::stoull(testing::ToUtf8(report.at("started")))) / 10'000);
+    EXPECT_LT(afterInstaller, 1000ms) << "setup exited " << afterInstaller.count()
+                                      << " ms after the installer started: it must not wait for the directory";
+    const auto pid = static_cast<DWORD>(std::stoul(testing::ToUtf8(report.at("started_pid"))));
+    const KernelHandle app(pid == 0 ? nullptr : OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+    ASSERT_TRUE(app) << "the installer did not start the app";
+    const std::filesystem::path staging(report.at("current_directory"));
+    EXPECT_FALSE(std::filesystem::exists(staging / L"LumivanceSetup.exe")) << "the installer stays in TEMP";
+    const auto left = setup.StagingDirectories();
+    EXPECT_LE(left.size(), 1u);
+    for (const auto& directory : left) {
+        EXPECT_EQ(directory.filename(), staging.filename());
+        EXPECT_THAT(EntriesOf(directory), IsEmpty()) << "more than the empty directory stays";
+    }
+    ASSERT_EQ(WaitForSingleObject(app.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the app had ended before the directory was looked at, so nothing held it";
+
+    TerminateProcess(app.get(), 0);  // the user quits the app
+    ASSERT_EQ(WaitForSingleObject(app.get(), 10'000), static_cast<DWORD>(WAIT_OBJECT_0));
+    // The sweep leaves an empty directory younger than a minute alone (another setup may be about to take
+    // hold of it); backdating it stands in for that minute.
+    for (const auto& directory : setup.StagingDirectories()) {
+        Backdate(directory, 5min);
+    }
+    Serve("exact signed");
+    SetupRun next({.temp = setup.temp()});
+    EXPECT_EQ(next.WaitForExit(), 0u);
+    ExpectNothingLeft(next);
 }
 
 // Every way the download or its verification can fail ends in the same shape: the sentence in the box,
@@ -192,6 +272,84 @@ TEST_F(EndToEnd, ALinkPlantedDuringTheDownloadLeavesItsTargetUntouched)
     }
 }
 
+// TEMP may lawfully be a link, and a process of the user can re-point it while an elevated setup works: at
+// a folder of its own holding a look-alike staging directory of the same name, with its own program as the
+// installer. Once the staging directory is made, setup must never look anything up through TEMP again: it
+// starts the file it downloaded and verified, from where that file really is, and the look-alike never
+// runs. Each row re-points at one step between the end of the download and the launch (the large installer
+// keeps the dialog on "Verifying" for several ticks).
+TEST_F(EndToEnd, TempRepointedAtALookAlikeAfterTheDownloadStillStartsWhatWasVerified)
+{
+    struct Case {
+        const char* step;
+        const char* scenario;
+        const wchar_t* content;  // the dialog text to re-point at; none: while the host holds the body's end
+    };
+    const Case cases[] = {
+        {"as the body ends", "gate large", nullptr},
+        {"while verifying", "exact large", kVerifying},
+        {"while installing", "exact large", kInstalling},
+    };
+    const std::string lookalikeProgram = testing::ReadFileBytes(testing::ToolPath(L"lookalike_installer.exe"));
+    ASSERT_FALSE(lookalikeProgram.empty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        const testing::ScratchDirectory real(L"lumivance-e2e-real"), other(L"lumivance-e2e-other"),
+            links(L"lumivance-e2e-links");
+        const std::filesystem::path temp = links.path() / L"temp";
+        ASSERT_EQ(testing::PlantUnixLink(real.path(), temp), "");
+        const std::filesystem::path realFinal = testing::FinalPathOf(real.path());
+        Serve(c.scenario);
+        SetupRun setup({.pinned = Pinned::Large, .installerWaitMs = 1000, .temp = temp});
+        const auto staging = ui::WaitFor(
+            [&]() -> std::optional<std::filesystem::path> {
+                const auto found = EntriesOf(real.path());
+                return found.empty() ? std::nullopt : std::optional(found.front());
+            },
+            20s);
+        ASSERT_TRUE(staging) << "no staging directory while the download ran";
+        const std::filesystem::path lookalike = other.path() / staging->filename();
+        std::filesystem::create_directory(lookalike);
+        std::ofstream(lookalike / L"LumivanceSetup.exe", std::ios::binary) << lookalikeProgram;
+
+        const bool atTheStep =
+            c.content == nullptr
+                ? ui::WaitFor(BodyEndHeld, 20s)
+                : setup.WaitForDialog([&](const auto& d) { return d.content == c.content; }).has_value();
+        if (!atTheStep) {
+            ADD_FAILURE() << "setup never reached the step (the host's gate or the dialog's text)";
+            continue;
+        }
+        ASSERT_EQ(testing::RepointUnixLink(other.path(), temp), "");
+        if (c.content == nullptr) {
+            ReleaseBodyEnd();
+        }
+
+        const auto box = setup.WaitForBox(30s);
+        EXPECT_FALSE(box) << ui::Narrow(box ? box->text : L"");
+        if (box) {
+            ui::Answer(*box, IDCANCEL);
+        }
+        EXPECT_EQ(setup.WaitForExit(), 0u);
+        const auto stranger = setup.LookalikeReport();
+        EXPECT_THAT(stranger, IsEmpty()) << "the look-alike ran from "
+                                         << ui::Narrow(stranger.contains("image") ? stranger.at("image") : L"");
+        const auto report = setup.InstallerReport();
+        EXPECT_FALSE(report.empty()) << "setup's own installer never ran";
+        if (!report.empty()) {
+            // Started by where the verified file really is, as read from its handle, not through TEMP.
+            const std::filesystem::path started = realFinal / staging->filename();
+            EXPECT_EQ(report.at("current_directory"), started.wstring());
+            EXPECT_EQ(report.at("command_line"), L"\"" + (started / L"LumivanceSetup.exe").wstring() + L"\"");
+        }
+        EXPECT_THAT(EntriesOf(real.path()), IsEmpty()) << "setup left its own behind";
+        EXPECT_THAT(EntriesOf(other.path()), ElementsAre(lookalike));
+        EXPECT_THAT(EntriesOf(lookalike), ElementsAre(lookalike / L"LumivanceSetup.exe"));
+        EXPECT_EQ(testing::ReadFileBytes(lookalike / L"LumivanceSetup.exe"), lookalikeProgram);
+        EXPECT_EQ(testing::RemoveUnixLink(temp), "");
+    }
+}
+
 TEST_F(EndToEnd, TempFolderWithNonAsciiCharactersWorksAndIsCleaned)
 {
     Serve("exact signed");
@@ -225,6 +383,25 @@ TEST_F(EndToEnd, TempFolderTooDeepToStartTheInstallerFromFailsBeforeAnyRequest)
                                          L"folder, then start Lumivance Setup again."),
               1u);
     EXPECT_THAT(RequestLines(), IsEmpty()) << "nothing may be downloaded that could not be started";
+    ExpectNothingLeft(setup);
+}
+
+// FAT32, exFAT and many RAM disks keep no permissions: every entry there is open to everyone, whatever
+// setup asks for, so an elevated setup's staging directory would be open to the user's unelevated processes.
+// Wine runs every process elevated, so this is the elevated outcome: the one fix named, before any request.
+// The folder is a bindfs view that shows every entry as open to everyone and ignores chmod and chown, which
+// is how Wine sees such a drive; ctest mounts it around this test (PermissionlessTemp.*).
+TEST_F(EndToEnd, TempOnADriveThatKeepsNoPermissionsIsRefusedBeforeAnyRequest)
+{
+    const std::wstring view = testing::EnvironmentValue(L"LUMIVANCE_PERMISSIONLESS_TEMP");
+    ASSERT_FALSE(view.empty()) << "LUMIVANCE_PERMISSIONLESS_TEMP is unset: run this test through ctest, which mounts "
+                                  "the view (PermissionlessTemp.Mount)";
+    Serve("exact signed");
+    SetupRun setup({.temp = std::filesystem::path(L"Z:" + view).make_preferred()});
+    EXPECT_EQ(ExpectBoxThenCancel(setup, L"Your TEMP folder is on a drive that cannot protect the installer. Set TEMP "
+                                         L"to a folder on an NTFS drive, then start Lumivance Setup again."),
+              1u);
+    EXPECT_THAT(RequestLines(), IsEmpty()) << "nothing may be downloaded that could not be protected";
     ExpectNothingLeft(setup);
 }
 

@@ -14,6 +14,8 @@ std::filesystem::path SetupExe(const SetupOptions& options)
         return testing::ExecutableDirectory() / L"setup_e2e_unsigned.exe";
     case Pinned::Patched:
         return testing::ExecutableDirectory() / L"setup_e2e_patched.exe";
+    case Pinned::Large:
+        return testing::ExecutableDirectory() / L"setup_e2e_large.exe";
     case Pinned::Signed:
         break;
     }
@@ -75,10 +77,21 @@ std::vector<std::string> RequestLines()
     return lines;
 }
 
+bool BodyEndHeld()
+{
+    return testing::ReadFileBytes(HostFile(L"LUMIVANCE_GATE_FILE")) == "held\n";
+}
+
+void ReleaseBodyEnd()
+{
+    std::ofstream(HostFile(L"LUMIVANCE_GATE_FILE"), std::ios::binary | std::ios::trunc) << "open\n";
+}
+
 SetupRun::SetupRun(const SetupOptions& options)
     : scratch_(L"lumivance-e2e"),
       temp_(options.temp.empty() ? MakeDirectory(scratch_.path() / options.tempName) : options.temp),
       localAppData_(MakeDirectory(scratch_.path() / L"Local")), report_(scratch_.path() / L"installer-report.txt"),
+      lookalikeReport_(scratch_.path() / L"lookalike-report.txt"),
       program_(
           PlaceSetup(options),
           ui::LaunchOptions{.environment =
@@ -90,6 +103,8 @@ SetupRun::SetupRun(const SetupOptions& options)
                                     {L"LUMIVANCE_FAKE_INSTALLER_EXIT", std::to_wstring(options.installerExitCode)},
                                     {L"LUMIVANCE_FAKE_INSTALLER_WAIT_MS", std::to_wstring(options.installerWaitMs)},
                                     {L"LUMIVANCE_FAKE_INSTALLER_ECHO", L"from the test"},
+                                    {L"LUMIVANCE_FAKE_INSTALLER_STARTS", options.installerStarts},
+                                    {L"LUMIVANCE_LOOKALIKE_REPORT", lookalikeReport_.wstring()},
                                 },
                             .workingDirectory = options.folder})
 {
@@ -150,6 +165,11 @@ bool SetupRun::Saw(const std::wstring& content) const
 std::map<std::string, std::wstring> SetupRun::InstallerReport() const
 {
     return testing::ReadInstallerReport(report_);
+}
+
+std::map<std::string, std::wstring> SetupRun::LookalikeReport() const
+{
+    return testing::ReadInstallerReport(lookalikeReport_);
 }
 
 std::vector<std::filesystem::path> SetupRun::StagingDirectories() const

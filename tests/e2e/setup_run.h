@@ -19,8 +19,9 @@
 
 namespace lumivance::e2e {
 
-// Which installer the setup exe was built to accept (its pinned size and SHA-256).
-enum class Pinned { Signed, Unsigned, Patched };
+// Which installer the setup exe was built to accept (its pinned size and SHA-256). Large is the signed one
+// with 64 MiB appended, whose verification lasts several of the dialog's ticks.
+enum class Pinned { Signed, Unsigned, Patched, Large };
 
 // The request path setup asks the download host for on an x64 machine (Wine's).
 inline constexpr char kInstallerRequest[] = "GET /downloads/win/x64/LumivanceSetup-0.3.20.exe HTTP/1.1";
@@ -31,10 +32,16 @@ void Serve(const std::string& scenario);
 // The request lines the download host has received so far.
 std::vector<std::string> RequestLines();
 
+// Whether a "gate" answer has sent all of the body but its last byte and now holds that back; then lets
+// it go.
+bool BodyEndHeld();
+void ReleaseBodyEnd();
+
 struct SetupOptions {
     Pinned pinned = Pinned::Signed;
     std::uint32_t installerExitCode = 0;
     int installerWaitMs = 0;                        // how long the fake installer keeps running
+    std::wstring installerStarts;                   // a command line the fake installer starts and leaves running
     std::wstring tempName = L"lumivance-e2e-temp";  // the name of the temp folder setup is given
     std::filesystem::path temp;                     // or an existing one: what an earlier run left there
     // Where a copy of setup runs from, also as its current directory, like a Downloads folder that may
@@ -70,6 +77,8 @@ public:
 
     // What the fake installer reported (command_line, current_directory, ...); empty if it never ran.
     std::map<std::string, std::wstring> InstallerReport() const;
+    // The same from a look-alike installer (tools: lookalike_installer) that a test put in setup's way.
+    std::map<std::string, std::wstring> LookalikeReport() const;
     // Staging directories ("LumivanceSetup-*") in setup's temp folder now.
     std::vector<std::filesystem::path> StagingDirectories() const;
 
@@ -80,6 +89,7 @@ private:
     std::filesystem::path temp_;
     std::filesystem::path localAppData_;
     std::filesystem::path report_;
+    std::filesystem::path lookalikeReport_;
     ui::Program program_;
     std::vector<std::wstring> contents_;
     bool boxOverlappedDialog_ = false;

@@ -166,6 +166,38 @@ std::string PlantUnixLink(const std::filesystem::path& target, const std::filesy
     return "ln did not leave a link that Wine shows as a reparse point within 5 s";
 }
 
+std::filesystem::path FinalPathOf(const std::filesystem::path& file)
+{
+    const FileHandle opened(CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring text(32768, L'\0');
+    const DWORD length = opened ? GetFinalPathNameByHandleW(opened.get(), text.data(), static_cast<DWORD>(text.size()),
+                                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                                : 0;
+    text.resize(length < text.size() ? length : 0);
+    constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+    return text.starts_with(kLongPrefix) ? text.substr(kLongPrefix.size()) : text;
+}
+
+std::string RepointUnixLink(const std::filesystem::path& target, const std::filesystem::path& link)
+{
+    const std::filesystem::path wanted = FinalPathOf(target);
+    if (wanted.empty()) {
+        return "the new target cannot be opened";
+    }
+    const std::string failure = RunUnix(L"/bin/ln -sfn " + QuotedUnixPath(target) + L" " + QuotedUnixPath(link));
+    if (!failure.empty()) {
+        return failure;
+    }
+    for (int look = 0; look < 100; ++look, Sleep(20)) {
+        if (FinalPathOf(link) == wanted) {
+            return "";
+        }
+    }
+    return "the link did not lead to its new target within 2 s";
+}
+
 std::string RemoveUnixLink(const std::filesystem::path& link)
 {
     const std::string failure = RunUnix(L"/bin/rm " + QuotedUnixPath(link));

@@ -44,6 +44,12 @@ std::wstring SecurityText(const std::filesystem::path& file);
 // "" on success, else what went wrong.
 std::string PlantUnixLink(const std::filesystem::path& target, const std::filesystem::path& link);
 std::string RemoveUnixLink(const std::filesystem::path& link);
+// Points an existing Unix link at another target in one step (ln -sfn); "" once Windows sees it there.
+std::string RepointUnixLink(const std::filesystem::path& target, const std::filesystem::path& link);
+
+// Where Windows resolves a file or folder to, links followed, in plain form ("C:\...", no "\\?\"); empty
+// when it cannot be opened.
+std::filesystem::path FinalPathOf(const std::filesystem::path& file);
 
 // Sets an environment variable for this process for the lifetime of the object, then restores it.
 class ScopedEnvironment {
