@@ -25,8 +25,6 @@ import os
 import subprocess
 import sys
 
-import signature_facts
-
 # The facts a rebuild compares with this machine's before it builds; cmake/ReleaseConfig.cmake computes them.
 TOOLS = ('compiler', 'mingw_headers', 'linker', 'windres', 'imagemagick', 'cmake')
 
@@ -92,6 +90,7 @@ def built(options):
 
 
 def installers(path, files):
+    import signature_facts  # only here and in signed(): the build's own step needs no PE or CMS parser
     release = load(path)
     print(f"\nBuilt {os.path.dirname(path)}/{release['setup']['file']}")
     print(f"  download host    https://{release['host']}:{release['port']}")
@@ -126,6 +125,7 @@ def osslsigncode_version():
 
 
 def signed(path, exe, signing, no_timestamp):
+    import signature_facts
     release = load(path)
     setup = release['setup']
     setup['sha256'] = sha256_of(exe)
