@@ -49,11 +49,11 @@ def layout(image):
 def unsigned_image(signed, rebuilt):
     """The signed image with its signature taken back, as it was when signed: the table and the padding
     before it cut off, the CheckSum and the certificate-table entry as the rebuilt exe has them. Returns
-    (image, what signing changed, in words); raises Differs when the signature is not laid out as signing
-    lays it out."""
+    (image, what signing changed, in words, or None when it carries no signature); raises Differs when the
+    signature is not laid out as signing lays it out."""
     checksum, entry, table, size = layout(signed)
     if table == 0 and size == 0:
-        return signed, 'nothing: it carries no signature'
+        return signed, None
     if table % TABLE_ALIGNMENT or table + size != len(signed):
         raise Differs(f'the certificate table ({size} bytes at {table:#x}, file {len(signed)} bytes: not one '
                       f'{TABLE_ALIGNMENT}-byte aligned table at the end)', entry)
@@ -136,7 +136,8 @@ def section_name(section, index, sections):
 
 
 def compare(signed, rebuilt):
-    """What signing changed, when the signed image is the rebuilt one signed; raises Differs otherwise."""
+    """What signing changed (None when unsigned), when the signed image is the rebuilt one signed; raises
+    Differs otherwise."""
     image, changed = unsigned_image(signed, rebuilt)
     offset = first_difference(image, rebuilt)
     if offset is None:
