@@ -143,7 +143,7 @@ def facts_from_signature(data):
         return {'subject': subject_line(certificate.subject), 'serial': serial_hex(certificate.serial_number),
                 'not_after': iso(certificate['tbs_certificate']['validity']['not_after'].native),
                 'timestamp': {'time': iso(stamp[0]), 'authority': stamp[1]} if stamp else None}
-    except (ValueError, TypeError, KeyError, IndexError) as error:
+    except (ValueError, TypeError, KeyError, IndexError, AttributeError, OverflowError) as error:
         # asn1crypto parses lazily: a truncated or malformed DER shows itself only when a field is read.
         raise SignatureUnreadable(f'the signature is not well-formed PKCS#7 ({error})') from error
 
