@@ -157,10 +157,14 @@ function(_lumivance_tool_version out file)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# lumivance_write_release_json(<exe target>): after every build, release.json beside the exe, from the values
-# this configuration pinned: what the host must serve (scripts/release-check reads it), the exe as built,
-# and what a rebuild needs (the commit, the tools' versions, the configure arguments). scripts/release adds
-# only what happens after the build: the signature and the signed exe's digest.
+# What scripts/release passes for the preset it configured with: CMake itself does not know it, and a rebuild
+# must use the same one.
+set(LUMIVANCE_RELEASE_PRESET "" CACHE STRING "The configure preset of a release build (scripts/release sets it)")
+
+# lumivance_write_release_json(<exe target>): after every build, release.json beside the exe, written by
+# scripts/release_json.py from the values this configuration pinned and the tools' versions found here. The
+# versions are also left in the cache (LUMIVANCE_TOOL_<NAME>), where scripts/rebuild reads this machine's
+# right after configuring, before it spends a build on a toolchain that cannot give the same bytes.
 function(lumivance_write_release_json target)
   _lumivance_tool_version(compiler "${CMAKE_CXX_COMPILER}" ${CMAKE_CXX_COMPILER} --version)
   set(linker_program ${CMAKE_LINKER})
@@ -170,23 +174,43 @@ function(lumivance_write_release_json target)
   _lumivance_tool_version(linker "${linker_program}" ${linker_program} --version)
   find_file(LUMIVANCE_MINGW_MAC_H _mingw_mac.h HINTS ${CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES}
     NO_CMAKE_FIND_ROOT_PATH)
-  set(mingw "none")
+  set(mingw_headers "none")
   if(LUMIVANCE_MINGW_MAC_H)
     file(STRINGS "${LUMIVANCE_MINGW_MAC_H}" parts REGEX "^#define __MINGW64_VERSION_(MAJOR|MINOR|BUGFIX) ")
     string(REGEX REPLACE "#define __MINGW64_VERSION_[A-Z]+ ([0-9]+)" "\\1" parts "${parts}")
-    list(JOIN parts "." mingw)
+    list(JOIN parts "." mingw_headers)
     _lumivance_tool_version(mingw_package "${LUMIVANCE_MINGW_MAC_H}")
-    string(STRIP "${mingw} ${mingw_package}" mingw)
+    string(STRIP "${mingw_headers} ${mingw_package}" mingw_headers)
   endif()
-  set(json "${CMAKE_BINARY_DIR}/release.json")
+  # windres and ImageMagick write bytes of the exe too: the resources and the icon (res/make-icon).
+  find_program(LUMIVANCE_WINDRES ${CMAKE_RC_COMPILER} NO_CMAKE_FIND_ROOT_PATH)
+  _lumivance_tool_version(windres "${LUMIVANCE_WINDRES}" ${LUMIVANCE_WINDRES} --version)
+  # The convert make-icon runs: Debian's, before any other on the PATH.
+  find_program(LUMIVANCE_CONVERT convert PATHS /usr/bin NO_DEFAULT_PATH)
+  find_program(LUMIVANCE_CONVERT convert NO_CMAKE_FIND_ROOT_PATH)
+  _lumivance_tool_version(imagemagick "${LUMIVANCE_CONVERT}" ${LUMIVANCE_CONVERT} -version)
+  set(cmake "${CMAKE_VERSION}")
+  set(tools)
+  foreach(tool compiler mingw_headers linker windres imagemagick cmake)
+    string(TOUPPER ${tool} name)
+    set(LUMIVANCE_TOOL_${name} "${${tool}}" CACHE INTERNAL "release.json: ${tool}")
+    list(APPEND tools --tool ${tool} "${${tool}}")
+  endforeach()
+  set(toolchain_file "")
+  if(CMAKE_TOOLCHAIN_FILE)
+    file(RELATIVE_PATH toolchain_file "${PROJECT_SOURCE_DIR}" "${CMAKE_TOOLCHAIN_FILE}")
+  endif()
+  set(assets)
+  foreach(arch x64 arm64)
+    string(TOUPPER ${arch} ARCH)
+    list(APPEND assets --asset ${arch} ${LUMIVANCE_PINNED_${ARCH}_PATH} ${LUMIVANCE_PINNED_${ARCH}_SHA256}
+      ${LUMIVANCE_PINNED_${ARCH}_SIZE})
+  endforeach()
   add_custom_target(${target}_release_json ALL
-    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${json} -DEXE=$<TARGET_FILE:${target}> -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
-      -DVERSION=${PROJECT_VERSION} -DHOST=${LUMIVANCE_PINNED_HOST} -DPORT=${LUMIVANCE_PINNED_PORT}
-      -DX64_PATH=${LUMIVANCE_PINNED_X64_PATH} -DX64_SHA256=${LUMIVANCE_PINNED_X64_SHA256}
-      -DX64_SIZE=${LUMIVANCE_PINNED_X64_SIZE} -DARM64_PATH=${LUMIVANCE_PINNED_ARM64_PATH}
-      -DARM64_SHA256=${LUMIVANCE_PINNED_ARM64_SHA256} -DARM64_SIZE=${LUMIVANCE_PINNED_ARM64_SIZE}
-      "-DCOMPILER=${compiler}" "-DLINKER=${linker}" "-DMINGW_HEADERS=${mingw}" -DCMAKE=${CMAKE_VERSION}
-      "-DBUILD_TYPE=${CMAKE_BUILD_TYPE}" -P ${PROJECT_SOURCE_DIR}/cmake/WriteReleaseJson.cmake
+    COMMAND "${PROJECT_SOURCE_DIR}/scripts/release_json.py" built --out "${CMAKE_BINARY_DIR}/release.json"
+      --exe $<TARGET_FILE:${target}> --source-dir "${PROJECT_SOURCE_DIR}" --version ${PROJECT_VERSION}
+      --host ${LUMIVANCE_PINNED_HOST} --port ${LUMIVANCE_PINNED_PORT} ${assets} ${tools}
+      --build-type "${CMAKE_BUILD_TYPE}" --preset "${LUMIVANCE_RELEASE_PRESET}" --toolchain-file "${toolchain_file}"
     COMMENT "Writing release.json beside ${target}"
     VERBATIM)
   add_dependencies(${target}_release_json ${target})

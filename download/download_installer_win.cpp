@@ -8,27 +8,15 @@
 
 #include "base/cancelled.h"
 #include "base/unique_resource_win.h"
+#include "download/download_facts.h"
 #include "download/download_progress.h"
 
 namespace lumivance {
 namespace {
 
-constexpr wchar_t kUserAgent[] = L"Lumivance Installer/1";
-constexpr int kTimeoutMs = 15'000;
-constexpr std::uint64_t kBodyTimeLimitMs = 600'000;
+using namespace download_facts;  // what release-check reads too: download/download_facts.h
 constexpr DWORD kReadBufferBytes = 65'536;
 constexpr DWORD kStatusOk = 200;
-
-// Failures are reported by the stage they happen in, not by their cause.
-constexpr char kCouldNotConnect[] = "Could not connect. Check your internet connection and try again.";
-constexpr char kCouldNotPrepare[] = "Could not prepare a secure download.";
-constexpr char kRequestInterrupted[] = "The download was interrupted. Check your internet connection and try again.";
-constexpr char kUnavailable[] = "The installer is temporarily unavailable. Please try again shortly.";
-constexpr char kCouldNotSave[] = "Could not save the installer. Check your available disk space.";
-constexpr char kTookTooLong[] = "The download took too long. Please try again on a faster connection.";
-constexpr char kBodyInterrupted[] = "The download was interrupted. Please try again.";
-constexpr char kTooLong[] = "The download could not be verified. Nothing was installed.";
-constexpr char kIncomplete[] = "The download is incomplete. Please try again.";
 
 [[noreturn]] void Fail(const char* sentence)
 {

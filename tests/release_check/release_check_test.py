@@ -6,7 +6,9 @@
 One row per state of the host: each row serves a site through tools/nginx-host (the publisher's sample
 config), runs release-check with the test root as --ca, and checks its exit code, each architecture's row
 and reasons, the requests nginx logged (setup's request, never a second one after a redirect) and that no
-file was left in its temporary folder. Exits non-zero naming every row that went wrong.
+file was left in its temporary folder. Then release-check beside a download/download_facts.h that lacks one
+of setup's sentences, which must stop it (exit 2) rather than leave it without the sentence. Exits non-zero
+naming every row that went wrong.
 """
 
 import datetime
@@ -245,6 +247,26 @@ def run_row(row, files, pki, scratch):
     return problems
 
 
+def refuses_missing_download_facts(scratch):
+    """release-check beside a download_facts.h that lacks one of setup's sentences: it must stop, naming it,
+    rather than judge a host by a sentence setup no longer has. Problems, as sentences."""
+    tree = os.path.join(scratch, 'tree')
+    os.makedirs(os.path.join(tree, 'download'))
+    shutil.copytree(os.path.join(ROOT, 'scripts'), os.path.join(tree, 'scripts'),
+                    ignore=shutil.ignore_patterns('__pycache__'))
+    with open(os.path.join(ROOT, 'download', 'download_facts.h'), encoding='utf-8') as source:
+        header = source.read()
+    if 'inline constexpr char kIncomplete[]' not in header:
+        return ['download/download_facts.h has no kIncomplete to remove']
+    with open(os.path.join(tree, 'download', 'download_facts.h'), 'w', encoding='utf-8') as out:
+        out.write(header.replace('inline constexpr char kIncomplete[]', 'inline constexpr char kIncompleteText[]'))
+    result = subprocess.run([os.path.join(tree, 'scripts', 'release-check'), os.path.join(scratch, 'none.json')],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=False)
+    if result.returncode != 2 or 'has no kIncomplete' not in result.stderr:
+        return [f'exit code {result.returncode} and {result.stderr.strip()!r}, expected 2 naming kIncomplete']
+    return []
+
+
 def main(argv):
     if len(argv) != 1 or not os.path.isfile(os.path.join(argv[0], 'root.crt')) or \
             'LUMIVANCE_TSA_URL' not in os.environ:
@@ -261,7 +283,12 @@ def main(argv):
             for problem in problems:
                 print(f'     {problem}')
             failed += bool(problems)
-    print(f'{len(ROWS) - failed} of {len(ROWS)} rows as expected')
+        problems = refuses_missing_download_facts(scratch)
+        print(f'{"ok  " if not problems else "FAIL"} download_facts.h without one of setup\'s sentences')
+        for problem in problems:
+            print(f'     {problem}')
+        failed += bool(problems)
+    print(f'{len(ROWS) + 1 - failed} of {len(ROWS) + 1} rows as expected')
     return 1 if failed else 0
 
 

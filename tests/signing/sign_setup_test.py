@@ -8,12 +8,19 @@ Each row signs SETUP_EXE, or without it a small PE file. A signed row checks tha
 against the test root now, and at a time a day after its certificate (the test PKI's expiring one) has
 ended: only a time-stamped signature still verifies then. A refused row checks the exit code, that the error is one line naming the
 problem, and that neither the output nor any file of sign-setup's own is left in the folder, though an
-older signed file was there before. No row may print the PIN. Exits non-zero naming every row that failed.
+older signed file was there before. No row may print the PIN. A signed row also reads the signature's facts
+(scripts/signature_facts.py) and checks them against the certificate and the authority that made it.
+
+Then signature_facts on files a publisher's tools meet: the setup unsigned, and signed but cut short, either
+in the file or inside the PKCS#7 itself; a cut signature must be an error (exit 2), never "unsigned", or
+release-check would pass a signature it cannot see expiring. Exits non-zero naming every row that failed.
 """
 
 import datetime
 import os
+import json
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -23,10 +30,15 @@ SIGN_SETUP = os.path.join(ROOT, 'scripts', 'sign-setup')
 TSA_SERVER = os.path.join(ROOT, 'tools', 'tsa-server')
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'release_check'))
 from release_check_test import minimal_pe  # noqa: E402 (after the path it comes from)
+sys.path.insert(0, os.path.join(ROOT, 'scripts'))
+import signature_facts  # noqa: E402
 
 MODULE = '/usr/lib/softhsm/libsofthsm2.so'
 TOKEN_KEY = 'pkcs11:token=lumivance-test;object=codesign-expiring;type=private'
 UNREACHABLE = 'http://127.0.0.1:9/'   # the discard port: nothing listens there
+SIGNER = '/O=Lumivance Test/CN=Lumivance Test Code Signing (expiring)'
+AUTHORITY = '/O=Lumivance Test/CN=Lumivance Test Time Stamping'
+SIGNATURE_FACTS = os.path.join(ROOT, 'scripts', 'signature_facts.py')
 
 # Each row: its name, sign-setup's arguments after IN OUT ({pki}, {token}, {tsa}, {work} filled in),
 # whether the loopback authority refuses, and what must come of it: 'stamped' (verifies after the
@@ -73,6 +85,78 @@ def verifies(pki, path, at=None):
     return result.returncode == 0 and 'Succeeded' in result.stdout
 
 
+def facts_problems(pki, path, stamped):
+    """The facts signature_facts reads from the signature, against the certificate that signed it and the
+    loopback authority that stamped it (within the last ten minutes)."""
+    facts = signature_facts.facts(path)
+    end = datetime.datetime.fromtimestamp(certificate_end(f'{pki}/codesign-expiring.crt'), datetime.timezone.utc)
+    problems = []
+    if facts is None or facts['subject'] != SIGNER or facts['not_after'] != f'{end:%Y-%m-%dT%H:%M:%SZ}':
+        problems.append(f'signature_facts read {facts}, not the signer {SIGNER} ending {end:%Y-%m-%dT%H:%M:%SZ}')
+    elif not stamped and facts['timestamp'] is not None:
+        problems.append(f'signature_facts found a time stamp where there is none: {facts["timestamp"]}')
+    elif stamped:
+        stamp = facts['timestamp'] or {}
+        when = datetime.datetime.strptime(stamp.get('time', '1970-01-01T00:00:00Z'), '%Y-%m-%dT%H:%M:%SZ')
+        age = datetime.datetime.utcnow() - when
+        if stamp.get('authority') != AUTHORITY or not datetime.timedelta(minutes=-1) < age < datetime.timedelta(
+                minutes=10):
+            problems.append(f'signature_facts read the time stamp {stamp}, not one by {AUTHORITY} just now')
+    return problems
+
+
+def cut_inside_signature(signed, target):
+    """The signed file with its certificate table kept whole in size and place, but the PKCS#7 in it cut to
+    half: the PE is well-formed, its signature is not."""
+    image = bytearray(open(signed, 'rb').read())
+    pe = struct.unpack_from('<I', image, 0x3C)[0]
+    entry = pe + 24 + 112 + 8 * 4
+    table, _ = struct.unpack_from('<II', image, entry)
+    length = struct.unpack_from('<I', image, table)[0]
+    cut = 8 + (length - 8) // 2
+    padded = (cut + 7) & ~7
+    image = image[:table + cut] + b'\0' * (padded - cut)
+    struct.pack_into('<I', image, table, cut)
+    struct.pack_into('<II', image, entry, table, padded)
+    open(target, 'wb').write(image)
+
+
+def facts_rows(pki, work):
+    """signature_facts.py on the setup unsigned, and signed (key files, time-stamped) then cut short."""
+    source, signed = os.path.join(work, 'setup.exe'), os.path.join(work, 'facts-signed.exe')
+    subprocess.run([SIGN_SETUP, source, signed, '--cert', f'{pki}/codesign-expiring.crt', '--key',
+                    f'{pki}/codesign-expiring.key', '--timestamp', os.environ['LUMIVANCE_TSA_URL']], check=True)
+    cut_file, cut_der = os.path.join(work, 'cut-file.exe'), os.path.join(work, 'cut-der.exe')
+    with open(signed, 'rb') as whole, open(cut_file, 'wb') as out:
+        out.write(whole.read(os.path.getsize(signed) - 100))
+    cut_inside_signature(signed, cut_der)
+    # Each: its name, the file, the exit code and what stdout must be, or the fragment stderr must hold.
+    rows = [('the setup unsigned', source, 0, 'null'),
+            ('the setup signed and time-stamped', signed, 0, None),
+            ('the signed setup cut short in the file', cut_file, 2, 'does not fit in the file'),
+            ('the signed setup with its PKCS#7 cut short inside a whole table', cut_der, 2,
+             'the signature is not well-formed PKCS#7')]
+    failed = 0
+    for name, path, code, expected in rows:
+        result = subprocess.run([SIGNATURE_FACTS, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                check=False)
+        problems = [] if result.returncode == code else [f'exit code {result.returncode}, expected {code}']
+        if code == 2 and (result.stdout or expected not in result.stderr or
+                          not result.stderr.startswith('signature_facts: cannot read the signature\'s facts: ')):
+            problems.append(f'not the sentence "{expected}" alone: {result.stdout!r} {result.stderr!r}')
+        elif code == 0 and expected and result.stdout.strip() != expected:
+            problems.append(f'printed {result.stdout.strip()!r}, not {expected}')
+        elif code == 0 and expected is None:
+            problems += facts_problems(pki, path, stamped=True)
+            if json.loads(result.stdout or 'null') != signature_facts.facts(path):
+                problems.append(f'the command printed other facts than the module reads: {result.stdout!r}')
+        print(f'{"ok  " if not problems else "FAIL"} signature_facts: {name}')
+        for problem in problems:
+            print(f'     {problem}')
+        failed += bool(problems)
+    return failed, len(rows)
+
+
 def run_row(row, pki, token, work, pin):
     name, arguments, refuse, expected = row
     folder = tempfile.mkdtemp(dir=work, prefix='row-')
@@ -100,6 +184,8 @@ def run_row(row, pki, token, work, pin):
             problems.append('a day after the certificate ends it ' +
                             ('no longer verifies, though time-stamped' if expected == 'stamped' else
                              'still verifies, though not time-stamped'))
+        if result.returncode == 0:
+            problems += facts_problems(pki, target, expected == 'stamped')
         if os.listdir(folder) != ['signed.exe']:
             problems.append(f'left beside the output: {sorted(os.listdir(folder))}')
     else:
@@ -141,8 +227,9 @@ def main(argv):
             for problem in problems:
                 print(f'     {problem}')
             failed += bool(problems)
-    print(f'{len(ROWS) - failed} of {len(ROWS)} rows as expected')
-    return 1 if failed else 0
+        facts_failed, facts_count = facts_rows(pki, work)
+    print(f'{len(ROWS) + facts_count - failed - facts_failed} of {len(ROWS) + facts_count} rows as expected')
+    return 1 if failed or facts_failed else 0
 
 
 if __name__ == '__main__':
