@@ -17,8 +17,10 @@ struct SetupCalls {
     std::function<void(InstallState*)> runInstall;
 };
 
-// The UI thread's whole life: hardens the DLL search, takes the single-instance mutex, clears leftovers,
-// runs attempts with their dialog and Retry/Cancel box, and returns the process exit code.
-int SetupMainWith(const SetupCalls& calls);
+// The UI thread's whole life: hardens the DLL search, binds the common controls, takes the single-instance
+// mutex, clears leftovers, runs attempts with their dialog and Retry/Cancel box, and returns the process
+// exit code. Called by wWinMain, whose caller is the C runtime's start-up code, which no exception can
+// unwind through (DWARF unwinding, 32-bit MinGW): noexcept, so a stray one ends the process here.
+int SetupMainWith(const SetupCalls& calls) noexcept;
 
 }  // namespace lumivance

@@ -117,7 +117,7 @@ endfunction()
 function(lumivance_add_release_table name header_dir)
   get_property(source GLOBAL PROPERTY LUMIVANCE_RELEASE_TABLE_SOURCE)
   add_library(${name} STATIC "${source}")
-  lumivance_warnings_are_errors(${name})
+  lumivance_product_code(${name})
   target_include_directories(${name} PRIVATE "${header_dir}")
   target_link_libraries(${name} PUBLIC lumivance_worker)
 endfunction()
@@ -186,7 +186,8 @@ function(lumivance_write_release_json target)
       -DX64_SIZE=${LUMIVANCE_PINNED_X64_SIZE} -DARM64_PATH=${LUMIVANCE_PINNED_ARM64_PATH}
       -DARM64_SHA256=${LUMIVANCE_PINNED_ARM64_SHA256} -DARM64_SIZE=${LUMIVANCE_PINNED_ARM64_SIZE}
       "-DCOMPILER=${compiler}" "-DLINKER=${linker}" "-DMINGW_HEADERS=${mingw}" -DCMAKE=${CMAKE_VERSION}
-      "-DBUILD_TYPE=${CMAKE_BUILD_TYPE}" -P ${PROJECT_SOURCE_DIR}/cmake/WriteReleaseJson.cmake
+      "-DBUILD_TYPE=${CMAKE_BUILD_TYPE}" -DARCHITECTURE=${LUMIVANCE_SETUP_ARCHITECTURE} "-DPRESET=${LUMIVANCE_PRESET}"
+      -P ${PROJECT_SOURCE_DIR}/cmake/WriteReleaseJson.cmake
     COMMENT "Writing release.json beside ${target}"
     VERBATIM)
   add_dependencies(${target}_release_json ${target})

@@ -1,10 +1,10 @@
 # cmake -DOUTPUT=<release.json> -DEXE=<setup exe> -DSOURCE_DIR=<checkout> -DVERSION=.. -DHOST=.. -DPORT=..
 #       -D{X64,ARM64}_{PATH,SHA256,SIZE}=.. -DCOMPILER=.. -DLINKER=.. -DMINGW_HEADERS=.. -DCMAKE=..
-#       [-DBUILD_TYPE=..] -P WriteReleaseJson.cmake
+#       [-DBUILD_TYPE=..] -DARCHITECTURE=x86|x64 [-DPRESET=..] -P WriteReleaseJson.cmake
 # Writes release.json for a setup exe just built (cmake/ReleaseConfig.cmake, lumivance_write_release_json).
 # The commit is read at build time, so that the file never names a commit older than the exe.
 cmake_minimum_required(VERSION 3.25)
-foreach(v OUTPUT EXE VERSION HOST PORT X64_PATH X64_SHA256 X64_SIZE ARM64_PATH ARM64_SHA256 ARM64_SIZE)
+foreach(v OUTPUT EXE VERSION HOST PORT X64_PATH X64_SHA256 X64_SIZE ARM64_PATH ARM64_SHA256 ARM64_SIZE ARCHITECTURE)
   if(NOT DEFINED ${v} OR "${${v}}" STREQUAL "")
     message(FATAL_ERROR "WriteReleaseJson.cmake: -D${v}= is required")
   endif()
@@ -52,7 +52,7 @@ endforeach()
 # As the linker wrote it: a rebuild of this commit with these pins gives these bytes, signed or not.
 json_string(name "${exe_name}")
 string(JSON json SET "${json}" setup
-  "{\"file\": ${name}, \"size\": ${exe_size}, \"sha256\": \"${exe_sha}\", \"unsigned_sha256\": \"${exe_sha}\", \"signed\": false, \"signature\": null}")
+  "{\"file\": ${name}, \"architecture\": \"${ARCHITECTURE}\", \"size\": ${exe_size}, \"sha256\": \"${exe_sha}\", \"unsigned_sha256\": \"${exe_sha}\", \"signed\": false, \"signature\": null}")
 
 set(configure "-DLUMIVANCE_DOWNLOAD_HOST=${HOST};-DLUMIVANCE_DOWNLOAD_PORT=${PORT}")
 foreach(ARCH X64 ARM64)
@@ -60,7 +60,7 @@ foreach(ARCH X64 ARM64)
 endforeach()
 set(rebuild "{}")
 set(COMMIT "${commit}")
-foreach(fact COMMIT COMPILER LINKER MINGW_HEADERS CMAKE BUILD_TYPE)
+foreach(fact COMMIT PRESET COMPILER LINKER MINGW_HEADERS CMAKE BUILD_TYPE)
   string(TOLOWER ${fact} key)
   json_string(value "${${fact}}")
   string(JSON rebuild SET "${rebuild}" ${key} "${value}")
