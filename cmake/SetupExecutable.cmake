@@ -6,15 +6,9 @@ if(NOT WIN32)
   return()
 endif()
 
-# Linked by LLD, which drops the unwind tables of unused functions (GNU ld left setup at 1.18 MB), through a
-# specs file because Debian's g++ fixes GNU ld's path. .idata stays writable for the delay-load helper, and
-# there is no time stamp so two clones build the same bytes. docs/performance.md (Size) has the whole story.
-find_program(LUMIVANCE_LLD ld.lld)
-if(NOT LUMIVANCE_LLD)
-  message(FATAL_ERROR "setup is linked with LLD: install Debian's lld package (scripts/install-deps does)")
-endif()
-set(LUMIVANCE_LLD_SPECS "${CMAKE_BINARY_DIR}/lld-linker.specs")
-file(CONFIGURE OUTPUT "${LUMIVANCE_LLD_SPECS}" CONTENT "*linker:\n@LUMIVANCE_LLD@\n\n" @ONLY)
+# Linked by LLD like every Windows program here (cmake/WindowsDlls.cmake), which drops the unwind tables
+# of unused functions (GNU ld left setup at 1.18 MB), and with no time stamp, so two clones build the same
+# bytes. docs/performance.md (Size) has the whole story.
 
 function(lumivance_setup_executable target)
   cmake_parse_arguments(S "" "ENTRY" "LIBS" ${ARGN})
@@ -25,8 +19,7 @@ function(lumivance_setup_executable target)
   string(REPLACE "." ";" version "${LUMIVANCE_MINIMUM_WINDOWS}")
   list(GET version 0 major)
   list(GET version 1 minor)
-  target_link_options(${target} PRIVATE -specs=${LUMIVANCE_LLD_SPECS} -Wl,-Xlink=-merge:.idata=.data -s
-    -Wl,--no-insert-timestamp
+  target_link_options(${target} PRIVATE -s -Wl,--no-insert-timestamp
     -Wl,--major-subsystem-version,${major} -Wl,--minor-subsystem-version,${minor}
     -Wl,--major-os-version,${major} -Wl,--minor-os-version,${minor})
   # ASLR and DEP in either machine's image. The 32-bit image also gets the 4 GB address space that WOW64
