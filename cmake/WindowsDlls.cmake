@@ -86,19 +86,6 @@ foreach(dll IN LISTS LUMIVANCE_WINDOWS_DLLS)
   set_property(TARGET windows_dll_${dll} PROPERTY INTERFACE_LINK_LIBRARIES "${delay_library}")
 endforeach()
 
-# Every Windows program is linked by LLD, through a specs file because Debian's g++ fixes GNU ld's path.
-# GNU ld cannot link these delay imports for x86: it left CertOpenStore's slot in a program's import table
-# at 0, so the first call jumped to address 0. .idata stays writable for the delay-load helper, which
-# writes each resolved address into its slot there (LLD would merge it into the read-only .rdata, and
-# warns that this overrides its default).
-find_program(LUMIVANCE_LLD ld.lld)
-if(NOT LUMIVANCE_LLD)
-  message(FATAL_ERROR "Windows programs are linked with LLD: install Debian's lld package (scripts/install-deps does)")
-endif()
-set(LUMIVANCE_LLD_SPECS "${CMAKE_BINARY_DIR}/lld-linker.specs")
-file(CONFIGURE OUTPUT "${LUMIVANCE_LLD_SPECS}" CONTENT "*linker:\n@LUMIVANCE_LLD@\n\n" @ONLY)
-add_link_options(-specs=${LUMIVANCE_LLD_SPECS} -Wl,-Xlink=-merge:.idata=.data)
-
 # CMake links -luser32 -lgdi32 -lole32 ... into every Windows program by default, which would bind at load
 # time whatever a target forgot to take from windows::<dll>. Only KERNEL32 (and msvcrt, the C runtime's own
 # import) may be bound at load time, so a forgotten target is a link error instead.
