@@ -1,12 +1,13 @@
 # lumivance_setup_executable(<target> ENTRY <source> LIBS <lib>...): setup built exactly as it ships — a GUI
 # program with a wide entry, the resources, for Windows 8.1 and later, statically linked by LLD and
-# stripped, with the image hardening its machine has (PE32 for the x86 setup that ships, PE32+ for x64). ENTRY holds wWinMain; LIBS are what it wires together below the shell (the product: the worker
-# and one release table; the shell's UI tests: a scripted worker).
+# stripped, with the image hardening of its machine (PE32 for the x86 setup that ships, PE32+ for the x64
+# one bench/setup-bench compares it with). ENTRY holds wWinMain; LIBS are what it wires together below the
+# shell (the product: the worker and one release table; the shell's UI tests: a scripted worker).
 if(NOT WIN32)
   return()
 endif()
 
-# Linked by LLD like every Windows program here (cmake/WindowsDlls.cmake), which drops the unwind tables
+# Linked by LLD like every Windows program here (cmake/Linker.cmake), which drops the unwind tables
 # of unused functions (GNU ld left setup at 1.18 MB), and with no time stamp, so two clones build the same
 # bytes. docs/performance.md (Size) has the whole story.
 
@@ -24,7 +25,7 @@ function(lumivance_setup_executable target)
     -Wl,--major-os-version,${major} -Wl,--minor-os-version,${minor})
   # ASLR and DEP in either machine's image. The 32-bit image also gets the 4 GB address space that WOW64
   # gives a large-address-aware program, and NO_SEH: nothing in it registers an SEH handler (its C++
-  # exceptions unwind by DWARF tables, and check-pe-layout finds no store to the handler chain at %fs:0), so
+  # exceptions unwind by DWARF tables, and check-pe-layout finds no code touching the chain's head, %fs:0), so
   # no handler in it may ever be dispatched to, and a SafeSEH table would have nothing to list.
   target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
