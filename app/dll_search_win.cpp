@@ -45,8 +45,9 @@ HMODULE BindFromSystem32(const char* dll)
 }
 
 // The delay-load helper's notification before it binds one of setup's DLLs (the first call into it). The
-// DLLs its use binds lazily go first: its own DllMain may already bind them.
-FARPROC WINAPI BindDelayLoadedDll(unsigned notification, PDelayLoadInfo info)
+// DLLs its use binds lazily go first: its own DllMain may already bind them. Called from the helper, C
+// code that no exception can unwind through: noexcept.
+FARPROC WINAPI BindDelayLoadedDll(unsigned notification, PDelayLoadInfo info) noexcept
 {
     if (notification != dliNotePreLoadLibrary) {
         return nullptr;
@@ -62,6 +63,8 @@ FARPROC WINAPI BindDelayLoadedDll(unsigned notification, PDelayLoadInfo info)
     // raise its exception when that fails too.
     return reinterpret_cast<FARPROC>(BindFromSystem32(info->szDll));
 }
+
+static_assert(noexcept(BindDelayLoadedDll(0, nullptr)), "the delay-load helper calls it: no exception may leave it");
 
 }  // namespace
 

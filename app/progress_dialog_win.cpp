@@ -27,7 +27,8 @@ void ShowState(HWND dialog, const InstallState& state)
 
 }  // namespace
 
-HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM, LONG_PTR referenceData)
+HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM,
+                                        LONG_PTR referenceData) noexcept
 {
     InstallState& state = *reinterpret_cast<InstallState*>(referenceData);
     switch (notification) {
@@ -50,6 +51,8 @@ HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM w
         return S_OK;
     }
 }
+
+static_assert(noexcept(ProgressDialogCallback(nullptr, 0, 0, 0, 0)), "comctl32 calls it: no exception may leave it");
 
 HRESULT ShowProgressDialog(InstallState& state)
 {

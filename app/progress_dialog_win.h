@@ -12,8 +12,10 @@ namespace lumivance {
 // Returns TaskDialogIndirect's result: negative when the dialog could not be shown at all.
 HRESULT ShowProgressDialog(InstallState& state);
 
-// The dialog's callback; referenceData is the InstallState's address.
+// The dialog's callback; referenceData is the InstallState's address. comctl32 calls it from its own
+// frames, which no exception can unwind through (DWARF unwinding, 32-bit MinGW): noexcept, so a stray one
+// ends the process here instead of somewhere inside the dialog.
 HRESULT CALLBACK ProgressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM lParam,
-                                        LONG_PTR referenceData);
+                                        LONG_PTR referenceData) noexcept;
 
 }  // namespace lumivance

@@ -24,10 +24,12 @@ struct SetupCalls {
 // alone when they cannot be read, so that setup then behaves as it always did (Windows).
 std::uint32_t ProcessWindowStationFlags();
 
-// The UI thread's whole life: hardens the DLL search, takes the single-instance mutex, clears leftovers,
-// runs attempts with their dialog and Retry/Cancel box, and returns the process exit code. On a window
-// station that nobody sees (SYSTEM under a deployment tool), every box is answered as Cancel would be, since
-// a box there would wait for ever and the deployment with it.
-int SetupMainWith(const SetupCalls& calls);
+// The UI thread's whole life: hardens the DLL search, binds the common controls, takes the single-instance
+// mutex, clears leftovers, runs attempts with their dialog and Retry/Cancel box, and returns the process
+// exit code. On a window station that nobody sees (SYSTEM under a deployment tool), every box is answered as
+// Cancel would be, since a box there would wait for ever and the deployment with it. Called by wWinMain,
+// whose caller is the C runtime's start-up code, which no exception can unwind through (DWARF unwinding,
+// 32-bit MinGW): noexcept, so a stray one ends the process here.
+int SetupMainWith(const SetupCalls& calls) noexcept;
 
 }  // namespace lumivance

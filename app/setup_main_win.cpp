@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <utility>
+
 #include "app/attempt_loop.h"
 #include "app/dll_search_win.h"
 #include "app/progress_dialog_win.h"
@@ -20,7 +22,12 @@ static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 AttemptCalls RealAttemptCalls(const SetupCalls& setup, bool someoneCanAnswer)
 {
     return {
-        .startWorker = [&setup](InstallState* state) { return std::thread(setup.runInstall, state); },
+        // The thread's first frames are Windows' and winpthreads', which DWARF unwinding (32-bit MinGW)
+        // cannot cross: the worker's body is noexcept, so a stray exception ends the process right here.
+        .startWorker =
+            [&setup](InstallState* state) {
+                return std::thread([run = setup.runInstall, state]() noexcept { run(state); });
+            },
         .showProgress = [](InstallState& state) -> std::int32_t { return ShowProgressDialog(state); },
         .askRetry =
             [someoneCanAnswer](const std::wstring& text) {
@@ -41,11 +48,21 @@ std::uint32_t ProcessWindowStationFlags()
     return flags.dwFlags;
 }
 
-int SetupMainWith(const SetupCalls& calls)
+static_assert(noexcept(SetupMainWith(std::declval<const SetupCalls&>())), "wWinMain's caller is the C runtime");
+
+int SetupMainWith(const SetupCalls& calls) noexcept
 {
     // Before anything can load a DLL: from here on DLLs come from System32 only, never from the folder
     // setup was started from. Every DLL but KERNEL32 and msvcrt is delay-loaded, so none came earlier.
     RestrictDllLoadingToSystem32();
+
+    // Before any box too: a message box loads the version 6 common controls itself (the manifest redirects
+    // its buttons there), whose theming then binds msimg32 lazily, from setup's folder unless the first call
+    // into comctl32, here, has bound it from System32 already (app/dll_search_win.cpp).
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls);
 
     const bool someoneCanAnswer = SomeoneCanAnswer(calls.windowStationFlags());
     const KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
@@ -55,11 +72,6 @@ int SetupMainWith(const SetupCalls& calls)
         }
         return kExitAlreadyRunning;
     }
-
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = ICC_PROGRESS_CLASS;
-    InitCommonControlsEx(&controls);
 
     if (calls.removeLeftovers) {
         calls.removeLeftovers();

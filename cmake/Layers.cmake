@@ -35,7 +35,7 @@ function(lumivance_add_layer folder)
   set(target lumivance_${folder})
   if(sources)
     add_library(${target} STATIC ${sources})
-    lumivance_warnings_are_errors(${target})
+    lumivance_product_code(${target})
     set(scope PUBLIC)
   else()
     add_library(${target} INTERFACE)  # headers only in this build

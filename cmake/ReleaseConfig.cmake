@@ -117,7 +117,7 @@ endfunction()
 function(lumivance_add_release_table name header_dir)
   get_property(source GLOBAL PROPERTY LUMIVANCE_RELEASE_TABLE_SOURCE)
   add_library(${name} STATIC "${source}")
-  lumivance_warnings_are_errors(${name})
+  lumivance_product_code(${name})
   target_include_directories(${name} PRIVATE "${header_dir}")
   target_link_libraries(${name} PUBLIC lumivance_worker)
 endfunction()
@@ -157,9 +157,9 @@ function(_lumivance_tool_version out file)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# What scripts/release passes for the preset it configured with: CMake itself does not know it, and a rebuild
-# must use the same one.
-set(LUMIVANCE_RELEASE_PRESET "" CACHE STRING "The configure preset of a release build (scripts/release sets it)")
+# The configure preset this tree was made with (CMakePresets.json sets it): CMake itself does not know it, and
+# a rebuild must use the same one.
+set(LUMIVANCE_PRESET "" CACHE STRING "The configure preset of this build tree (set by CMakePresets.json)")
 
 # lumivance_write_release_json(<exe target>): after every build, release.json beside the exe, written by
 # scripts/release_json.py from the values this configuration pinned and the tools' versions found here. The
@@ -210,7 +210,8 @@ function(lumivance_write_release_json target)
     COMMAND "${PROJECT_SOURCE_DIR}/scripts/release_json.py" built --out "${CMAKE_BINARY_DIR}/release.json"
       --exe $<TARGET_FILE:${target}> --source-dir "${PROJECT_SOURCE_DIR}" --version ${PROJECT_VERSION}
       --host ${LUMIVANCE_PINNED_HOST} --port ${LUMIVANCE_PINNED_PORT} ${assets} ${tools}
-      --build-type "${CMAKE_BUILD_TYPE}" --preset "${LUMIVANCE_RELEASE_PRESET}" --toolchain-file "${toolchain_file}"
+      --build-type "${CMAKE_BUILD_TYPE}" --preset "${LUMIVANCE_PRESET}"
+      --architecture ${LUMIVANCE_SETUP_ARCHITECTURE} --toolchain-file "${toolchain_file}"
     COMMENT "Writing release.json beside ${target}"
     VERBATIM)
   add_dependencies(${target}_release_json ${target})

@@ -80,7 +80,8 @@ def built(options):
         'port': int(options.port),
         'architectures': architectures,
         # As the linker wrote it: a rebuild of this commit with these pins gives these bytes, signed or not.
-        'setup': {'file': os.path.basename(options.exe), 'size': os.path.getsize(options.exe),
+        'setup': {'file': os.path.basename(options.exe), 'architecture': options.architecture,
+                  'size': os.path.getsize(options.exe),
                   'sha256': exe_sha256, 'unsigned_sha256': exe_sha256, 'signed': False, 'signature': None},
         'rebuild': {'commit': commit, 'modified': modified, **{tool: tools[tool] for tool in TOOLS},
                     'build_type': options.build_type, 'preset': options.preset or None,
@@ -92,7 +93,8 @@ def built(options):
 def installers(path, files):
     import signature_facts  # only here and in signed(): the build's own step needs no PE or CMS parser
     release = load(path)
-    print(f"\nBuilt {os.path.dirname(path)}/{release['setup']['file']}")
+    print(f"\nBuilt {os.path.dirname(path)}/{release['setup']['file']} ({release['setup']['architecture']}, "
+          f"preset {release['rebuild']['preset']})")
     print(f"  download host    https://{release['host']}:{release['port']}")
     for arch, file in zip(('x64', 'arm64'), files):
         asset = release['architectures'][arch]
@@ -154,7 +156,8 @@ def main(argv):
     parser = argparse.ArgumentParser(prog='release_json.py')
     commands = parser.add_subparsers(dest='command', required=True)
     build = commands.add_parser('built')
-    for option in ('out', 'exe', 'source-dir', 'version', 'host', 'port', 'build-type', 'preset', 'toolchain-file'):
+    for option in ('out', 'exe', 'source-dir', 'version', 'host', 'port', 'build-type', 'preset', 'toolchain-file',
+                   'architecture'):
         build.add_argument(f'--{option}', required=True)
     build.add_argument('--asset', nargs=4, action='append', required=True, metavar=('ARCH', 'PATH', 'SHA256', 'SIZE'))
     build.add_argument('--tool', nargs=2, action='append', required=True, metavar=('NAME', 'TEXT'))

@@ -23,7 +23,7 @@ struct FullWintrustData {
     void* pSignatureSettings;
 };
 static_assert(offsetof(FullWintrustData, data) == 0);
-static_assert(sizeof(void*) != 8 || sizeof(FullWintrustData) == 88, "Windows' x64 WINTRUST_DATA is 88 bytes");
+static_assert(sizeof(FullWintrustData) == (sizeof(void*) == 8 ? 88 : 52), "WINTRUST_DATA: x64 88, x86 52 bytes");
 
 // Only the verify call's result counts; the close call just releases what the verify left behind.
 // WinTrust reads the file through the handle it is given, so it judges the very file that was hashed.

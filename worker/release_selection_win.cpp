@@ -7,8 +7,9 @@ namespace lumivance {
 namespace {
 
 // IsWow64Process2 arrived with Windows 10 1709: importing it would stop setup from even loading on older
-// systems, which must instead fall back to GetNativeSystemInfo.
-using IsWow64Process2Function = decltype(&IsWow64Process2);
+// systems, which must instead fall back to GetNativeSystemInfo. The headers, told the oldest Windows setup
+// runs on, do not declare it, so its type is spelled out as Windows 10's headers give it.
+using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
 
 IsWow64Process2Function FindIsWow64Process2()
 {

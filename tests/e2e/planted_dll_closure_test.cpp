@@ -5,7 +5,8 @@
 // fixture), never from a list here. Each fake exports every name and ordinal of the module it replaces and
 // leaves "<name>.loaded" beside itself when loaded.
 //
-// Through a successful install, a failed attempt and its Retry, and a Cancel: no fake may be loaded, the
+// Through a successful install, a failed attempt and its Retry, a Cancel, and a second copy's "already
+// running" box (which comes before any attempt, and loads the common controls itself): no fake may be loaded, the
 // outcomes must be the usual ones, and every module setup loads on these paths must be a KnownDLL or one of
 // the planted names (from the same loader trace, WINEDEBUG=+pid,+loaddll): a DLL loaded only on a failure
 // path would otherwise never be planted, and this suite could not see it.
@@ -213,6 +214,33 @@ TEST_F(PlantedDllClosure, CancelDuringTheDownloadLoadsNothingFromSetupsFolder)
     EXPECT_EQ(setup.program().Look().messageBoxCount, 0);
     ExpectNothingLeft(setup);
     ExpectNoDllFromTheFolder(folder, trace, setup.program().Id());
+}
+
+// The box of a second copy, started while the first holds the mutex, comes before any attempt: whatever
+// it loads must have been bound from System32 already. Before the common controls were bound ahead of it,
+// its theming loaded msimg32.dll from the folder.
+TEST_F(PlantedDllClosure, ASecondCopysAlreadyRunningBoxLoadsNothingFromItsFolder)
+{
+    const PlantedFolder firstFolder;
+    const PlantedFolder secondFolder;
+    const LoaderTrace trace;
+    Serve("drip 20000000");
+    SetupRun first({.folder = firstFolder.path()});
+    ASSERT_TRUE(first.WaitForDialog([](const auto& d) { return d.content == kDownloading; }));
+    SetupRun second({.folder = secondFolder.path()});
+    const auto box = second.WaitForBox();
+    ASSERT_TRUE(box) << "the second copy showed no box";
+    EXPECT_EQ(box->caption, L"Lumivance");
+    EXPECT_EQ(box->text, L"Lumivance setup is already running.");
+    ui::Answer(*box, IDOK);
+    EXPECT_EQ(second.WaitForExit(), 1u);
+    ExpectNoDllFromTheFolder(secondFolder, trace, second.program().Id());
+
+    const auto downloading = first.WaitForDialog([](const auto& d) { return d.content == kDownloading; }, 2s);
+    ASSERT_TRUE(downloading) << "the first setup was disturbed";
+    ui::PressCancel(*downloading);
+    EXPECT_EQ(first.WaitForExit(), 1223u);
+    ExpectNoDllFromTheFolder(firstFolder, trace, first.program().Id());
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
-// Release selection on the real system. Wine on x86-64 reports the x64 machine through both sources, so
-// the run shows the real calls reach the x64 row; the rest of the decision table is covered natively.
+// Release selection on the real system: setup is a 32-bit program, and this test too, so both run under
+// Wine's WOW64 on an x64 machine, where the emulated view (GetSystemInfo: x86) differs from the native one
+// (GetNativeSystemInfo: x64; IsWow64Process2: process 0x14c, native 0x8664). The run shows what the real
+// calls report there and that they reach the x64 row; a 32-bit Windows is tests/e2e/windows_32bit_test.cpp,
+// and the rest of the decision table is covered natively.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,8 +16,12 @@
 namespace lumivance {
 namespace {
 
-TEST(SelectReleaseAsset, ChoosesTheX64RowOnAnX64System)
+TEST(SelectReleaseAsset, ChoosesTheX64RowUnderWow64OnAnX64System)
 {
+    static_assert(sizeof(void*) == 4, "this test shows what a 32-bit setup sees");
+    SYSTEM_INFO emulated{};
+    GetSystemInfo(&emulated);
+    EXPECT_EQ(emulated.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_INTEL) << "not the WOW64 view";
     SYSTEM_INFO system{};
     GetNativeSystemInfo(&system);
     ASSERT_EQ(system.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64) << "these tests expect an x86-64 host";
@@ -25,6 +32,7 @@ TEST(SelectReleaseAsset, ChoosesTheX64RowOnAnX64System)
     USHORT processMachine = 0;
     USHORT nativeMachine = 0;
     ASSERT_TRUE(isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine));
+    EXPECT_EQ(processMachine, IMAGE_FILE_MACHINE_I386) << "not running under WOW64";
     ASSERT_EQ(nativeMachine, IMAGE_FILE_MACHINE_AMD64);
 
     EXPECT_EQ(&SelectReleaseAsset(), &kX64Release);

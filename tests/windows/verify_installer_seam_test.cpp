@@ -33,10 +33,12 @@ constexpr char kSignature[] =
     "Windows could not verify Lumivance's signature. Check your internet connection and Windows updates, then try "
     "again.";
 
-// Windows' x64 layouts: WINTRUST_DATA up to and including pSignatureSettings, and WINTRUST_FILE_INFO.
-constexpr DWORD kWintrustDataBytes = 88;
-constexpr std::size_t kSignatureSettingsOffset = 80;
-constexpr DWORD kFileInfoBytes = 32;
+// Windows' layouts, x86 (setup's machine) or x64: WINTRUST_DATA up to and including pSignatureSettings,
+// and WINTRUST_FILE_INFO.
+constexpr bool kX86 = sizeof(void*) == 4;
+constexpr DWORD kWintrustDataBytes = kX86 ? 52 : 88;
+constexpr std::size_t kSignatureSettingsOffset = kX86 ? 48 : 80;
+constexpr DWORD kFileInfoBytes = kX86 ? 16 : 32;
 
 // What one call saw, copied while the call ran (setup changes the record between its two calls).
 struct SeenCall {
