@@ -25,6 +25,8 @@ import subprocess
 import sys
 import tempfile
 
+import pefile
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SIGN_SETUP = os.path.join(ROOT, 'scripts', 'sign-setup')
 TSA_SERVER = os.path.join(ROOT, 'tools', 'tsa-server')
@@ -109,8 +111,9 @@ def cut_inside_signature(signed, target):
     """The signed file with its certificate table kept whole in size and place, but the PKCS#7 in it cut to
     half: the PE is well-formed, its signature is not."""
     image = bytearray(open(signed, 'rb').read())
-    pe = struct.unpack_from('<I', image, 0x3C)[0]
-    entry = pe + 24 + 112 + 8 * 4
+    # Where the certificate table's directory entry lies depends on the image's kind (PE32 or PE32+).
+    directory = pefile.PE(data=bytes(image), fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY
+    entry = directory[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']].get_file_offset()
     table, _ = struct.unpack_from('<II', image, entry)
     length = struct.unpack_from('<I', image, table)[0]
     cut = 8 + (length - 8) // 2
