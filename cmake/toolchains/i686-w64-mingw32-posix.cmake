@@ -2,7 +2,6 @@
 # setup that ships. One 32-bit exe runs on x64 Windows under WOW64 and on ARM64 Windows through Windows' own
 # x86 emulation (Windows 10 on ARM emulates no x64 program), and on 32-bit Windows it can say in its own
 # words that Lumivance needs 64-bit Windows.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR X86)
 
 set(LUMIVANCE_MINGW_TRIPLE i686-w64-mingw32)
@@ -12,16 +11,4 @@ set(LUMIVANCE_SETUP_ARCHITECTURE x86)
 # Wine's own PE modules for this machine, whose exports the planted-DLL fakes copy (Debian: wine32:i386).
 set(LUMIVANCE_WINE_MODULES_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
 
-set(CMAKE_C_COMPILER ${LUMIVANCE_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${LUMIVANCE_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${LUMIVANCE_MINGW_TRIPLE}-windres)
-set(CMAKE_DLLTOOL ${LUMIVANCE_MINGW_TRIPLE}-dlltool)
-set(CMAKE_RANLIB ${LUMIVANCE_MINGW_TRIPLE}-ranlib)
-set(CMAKE_OBJDUMP ${LUMIVANCE_MINGW_TRIPLE}-objdump)
-set(CMAKE_STRIP ${LUMIVANCE_MINGW_TRIPLE}-strip)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${LUMIVANCE_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-posix.cmake)
