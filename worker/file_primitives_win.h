@@ -23,6 +23,13 @@ struct RelativeOpen {
 
 // STATUS_OBJECT_NAME_NOT_FOUND: the directory holds nothing of that name.
 inline constexpr LONG kNameNotFound = static_cast<LONG>(0xC0000034);
+// STATUS_FILE_IS_A_DIRECTORY: a file was asked for and a directory has the name.
+inline constexpr LONG kIsADirectory = static_cast<LONG>(0xC00000BA);
+
+// The dispositions OpenRelative takes, as NtCreateFile spells them (FILE_OPEN, FILE_CREATE).
+inline constexpr ULONG kOpenExisting = 1;
+inline constexpr ULONG kCreateNew = 2;
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Creates or opens `name` inside the directory `root` names, whatever has happened meanwhile to any path that
 // leads there; an empty name opens `root`'s own object again. Reparse points are opened as themselves, never

@@ -11,18 +11,12 @@
 namespace lumivance {
 namespace {
 
-// FILE_CREATE and FILE_OPEN, as NtCreateFile spells the dispositions.
-constexpr ULONG kCreateNew = 2;
-constexpr ULONG kOpenExisting = 1;
-constexpr LONG kIsADirectory = static_cast<LONG>(0xC00000BA);  // STATUS_FILE_IS_A_DIRECTORY
-
 // Listing access is what makes Windows check the sharing of every later open against the blocker (a handle
 // that may only read attributes is not checked), so without delete sharing it keeps everybody else's delete
 // and rename away; without delete access of its own, a process can still be started in the directory, since
 // every process opens its current directory without delete sharing.
 constexpr DWORD kBlockerAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 constexpr DWORD kBlockerSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 [[noreturn]] void Refuse(const char* sentence)
 {

@@ -12,9 +12,6 @@
 namespace lumivance {
 namespace {
 
-constexpr ULONG kOpenExisting = 1;  // FILE_OPEN
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 std::uint64_t Ticks(FILETIME time)
 {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
