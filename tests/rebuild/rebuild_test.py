@@ -160,6 +160,11 @@ def main(argv):
             ('a commit this clone does not have', [elsewhere], 2,
              [f'rebuild: cannot judge: the commit {"0" * 40} is not in this clone'], None),
             ('interrupted while it builds', [release, signed], 128 + signal.SIGTERM, [], '  toolchain '),
+            # The root is made in TMPDIR, so an empty TMPDIR afterwards shows it went too.
+            ('the release and its signed exe, in a clean Debian root', ['--clean-root', release, signed], 0,
+             ['== check-fresh: scripts/install-deps --release: ',
+              f'reproduced: LumivanceWebSetup.exe sha256 {unsigned_sha256} is commit {commit} rebuilt byte for byte',
+              'and /root/in/LumivanceWebSetup.exe is it signed'], None),
         ]
         failed = 0
         for name, arguments, code, fragments, interrupt in rows:
