@@ -9,7 +9,7 @@
 
 #include "base/install_state.h"
 #include "base/release_asset.h"
-#include "worker/staging_directory_win.h"
+#include "staging/staging_directory_win.h"
 
 namespace lumivance {
 
