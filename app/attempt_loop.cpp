@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "base/message_text.h"
-#include "worker/staging_directory.h"
+#include "staging/staging_sentences.h"
 
 namespace lumivance {
 namespace {

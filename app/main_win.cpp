@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "app/setup_main.h"
+#include "staging/staging_sweep.h"
 #include "worker/install_workflow.h"
-#include "worker/staging_sweep.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {

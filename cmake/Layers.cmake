@@ -1,5 +1,5 @@
-# The program's layers, one static library per folder: app → worker → {download, verify} → base. A layer
-# links only the layers below it, and a folder's headers are visible only to targets that link its
+# The program's layers, one static library per folder: app → worker → {download, verify, staging} → base. A
+# layer links only the layers below it, and a folder's headers are visible only to targets that link its
 # library (or ask for the folder by name): every folder has an include root of its own in the build tree,
 # holding one link named after the folder, so `#include "worker/x.h"` resolves only where that root is on
 # the include path. An include against the direction fails to compile.

@@ -9,7 +9,7 @@
 
 #include "base/install_state.h"
 #include "base/release_asset.h"
-#include "worker/staging_directory_win.h"
+#include "staging/staging_directory_win.h"
 
 namespace lumivance {
 
@@ -33,7 +33,8 @@ public:
     // Starts the installer by the locked file's final path, read right before, with the directory's final path
     // as its current directory, its quoted path as the whole command line, the environment inherited and no
     // handles; waits without limit and stores its exit code (left untouched when it cannot be read). False
-    // when the paths cannot be read or are too long, or the process could not be created.
+    // when the paths cannot be read or are too long, or the process could not be created; throws the user's
+    // sentence when the paths no longer open the locked file and the held directory.
     bool LaunchAndWait(Staging& staging, std::uint32_t& exitCode);
     void Pause(std::chrono::milliseconds duration);
 };

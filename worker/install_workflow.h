@@ -12,11 +12,16 @@
 //   void Download(const ReleaseAsset&, Staging&, InstallState&, const std::wstring& host, std::uint16_t port);
 //   void Verify(Staging&, const ReleaseAsset&);       the locked file
 //   bool LaunchAndWait(Staging&, std::uint32_t& exitCode);
-//                                                     false when the installer could not be started
+//                                                     false when the installer could not be started; throws
+//                                                     the user's sentence when its paths no longer lead to it
 //   void Pause(std::chrono::milliseconds);
 // and a move-only Staging that owns what the attempt made in the temp folder:
 //   std::optional<InstallerPaths> ExpectedInstallerPaths() const;
-//   bool LockFile();                                  read sharing only, until the staging is removed
+//   const char* StartRefusal(const InstallerPaths&) const;
+//                                                     the sentence when the paths would not start what setup
+//                                                     holds; nullptr when they would
+//   bool LockFile();                                  read sharing only, until the staging is removed; false
+//                                                     while another program has the file
 //   bool Remove();                                    false when another try may succeed
 #include <chrono>
 #include <cstdint>
@@ -29,10 +34,10 @@
 #include "base/cancelled.h"
 #include "base/install_state.h"
 #include "base/message_text.h"
-#include "verify/verify_installer.h"
-#include "worker/launch_path.h"
+#include "staging/launch_path.h"
+#include "staging/staging_names.h"
+#include "staging/staging_sentences.h"
 #include "worker/release_table.h"
-#include "worker/staging_directory.h"
 
 namespace lumivance {
 
@@ -43,15 +48,12 @@ inline constexpr char kAppRunningAtStart[] =
 inline constexpr char kAppRunningBeforeLaunch[] = "Quit Lumivance before installing, then choose Retry.";
 inline constexpr char kCouldNotStart[] = "Could not start installation. Please try again.";
 inline constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumivance and try again.";
-// Retry cannot help (setup keeps the environment it was started with), so this names the one fix.
-inline constexpr char kTempFolderTooDeep[] =
-    "Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance Setup "
-    "again.";
 
-// A virus scanner often holds a fresh executable for a moment, so one failed removal would leave the
-// download in the user's temp folder. Try again for up to about two seconds, then give up quietly.
-inline constexpr int kRemovalTries = 10;
-inline constexpr auto kRemovalPause = std::chrono::milliseconds(200);
+// A virus scanner often holds a fresh executable for a moment (and an open may meet its oplock while that is
+// being broken), so one failed lock would refuse a good download and one failed removal would leave it in the
+// user's temp folder. Both try again for up to about two seconds.
+inline constexpr int kBusyFileTries = 10;
+inline constexpr auto kBusyFilePause = std::chrono::milliseconds(200);
 
 namespace workflow {
 
@@ -83,10 +85,16 @@ void RunSteps(InstallState& state, System& system, std::optional<typename System
     if (!CanStartFrom(expected->file, expected->directory)) {
         throw std::runtime_error(kTempFolderTooDeep);  // before any request
     }
+    if (const char* refusal = staging->StartRefusal(*expected)) {
+        throw std::runtime_error(refusal);  // before any request: the launch would be refused after it
+    }
 
     system.Download(release, *staging, state, kDownloadHost, kDownloadPort);
-    if (!staging->LockFile()) {
-        throw std::runtime_error(kDownloadNotVerified);
+    for (int attempt = 1; !staging->LockFile(); ++attempt) {
+        if (attempt == kBusyFileTries) {
+            throw std::runtime_error(kDownloadInUse);
+        }
+        system.Pause(kBusyFilePause);
     }
 
     if (state.cancelRequested.load()) {
@@ -115,8 +123,8 @@ template <typename System>
 void Remove(System& system, typename System::Staging& staging) noexcept
 {
     try {
-        for (int attempt = 1; !staging.Remove() && attempt < kRemovalTries; ++attempt) {
-            system.Pause(kRemovalPause);
+        for (int attempt = 1; !staging.Remove() && attempt < kBusyFileTries; ++attempt) {
+            system.Pause(kBusyFilePause);
         }
     } catch (...) {
         // Whatever could not be removed stays; the attempt's outcome and finished must not depend on it.

@@ -75,6 +75,10 @@ bool WindowsInstallSystem::LaunchAndWait(Staging& staging, std::uint32_t& exitCo
     if (!paths || !CanStartFrom(paths->file, paths->directory)) {
         return false;
     }
+    // Proved again right before the call: what these paths open now is the locked file and the held directory.
+    if (const char* refusal = staging.StartRefusal(*paths)) {
+        throw std::runtime_error(refusal);
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

@@ -48,10 +48,12 @@ struct FakeSystem {
             }
             return InstallerPaths{*system_->directoryFinalPath + L"\\LumivanceSetup.exe", *system_->directoryFinalPath};
         }
+        const char* StartRefusal(const InstallerPaths&) const { return system_->startRefusal; }
         bool LockFile()
         {
             system_->calls.push_back("lockFile");
-            locked_ = !system_->lockFails;
+            locked_ = system_->lockFailures == 0;
+            system_->lockFailures -= !locked_;
             return locked_;
         }
         bool Remove()
@@ -89,7 +91,8 @@ struct FakeSystem {
     // Where the created directory really is, as the system resolves it.
     std::optional<std::wstring> directoryFinalPath = L"C:\\Temp\\LumivanceSetup-{0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9}";
     std::function<void(InstallState&)> onDownload;
-    bool lockFails = false;
+    const char* startRefusal = nullptr;  // what StartRefusal says of the paths
+    int lockFailures = 0;                // locks refused, as while a scanner holds the file, before one succeeds
     std::function<void()> onVerify;
     bool launchFails = false;
     std::uint32_t installerExitCode = 0;

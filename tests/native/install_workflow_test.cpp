@@ -184,9 +184,15 @@ TEST(InstallWorkflow, LaterFailuresReportTheirSentenceAndRemoveTheDirectory)
          L"Your TEMP folder's path is too long to install from. Set TEMP to a shorter folder, then start Lumivance "
          L"Setup again.",
          1, InstallPhase::Downloading, false},
-        {"staging file cannot be locked", [](FakeSystem& f) { f.lockFails = true; },
-         L"The download could not be verified. Nothing was installed. Please try again.", 1, InstallPhase::Downloading,
-         false},
+        // A TEMP path Windows would rewrite, or a network drive while elevated: said before any request.
+        {"staging directory's paths would start something else",
+         [](FakeSystem& f) {
+             f.startRefusal = "Your TEMP folder's path cannot be used to start the installer.";
+             f.onDownload = [](InstallState&) { throw std::logic_error("downloaded what could not be started"); };
+         },
+         L"Your TEMP folder's path cannot be used to start the installer.", 1, InstallPhase::Downloading, false},
+        {"staging file cannot be locked", [](FakeSystem& f) { f.lockFailures = 1000; },
+         L"The download is in use by another program. Please try again.", 1, InstallPhase::Downloading, false},
         {"verification fails",
          [](FakeSystem& f) {
              f.onVerify = [] {
@@ -337,6 +343,26 @@ TEST(InstallWorkflow, FinishedIsSetOnlyAfterTheRemoval)
     RunAttempt(fake, state);
     EXPECT_FALSE(finishedDuringRemoval);
     EXPECT_FALSE(finishedAtRelease);
+}
+
+// A scanner that holds the new file, or an oplock of its still being broken, makes the lock fail for a moment.
+TEST(InstallWorkflow, LockIsRetriedForAboutTwoSecondsLikeTheRemoval)
+{
+    {
+        FakeSystem fake;
+        fake.lockFailures = 9;  // lets go just before the last try
+        EXPECT_EQ(RunAttempt(fake).exitCode, 0u);
+        EXPECT_EQ(fake.Count("lockFile"), 10u);
+        EXPECT_EQ(fake.Count("verify"), 1u) << "verified only once locked";
+        EXPECT_EQ(fake.pauses, std::vector<std::chrono::milliseconds>(9, 200ms));
+    }
+    {
+        FakeSystem fake;
+        fake.lockFailures = 10;
+        EXPECT_EQ(RunAttempt(fake).errorText, L"The download is in use by another program. Please try again.");
+        EXPECT_EQ(fake.Count("lockFile"), 10u);
+        EXPECT_EQ(fake.Count("verify(unlocked)") + fake.Count("verify"), 0u);
+    }
 }
 
 TEST(InstallWorkflow, RemovalIsRetriedForAboutTwoSecondsThenGivenUpQuietly)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "worker/staging_sweep.h"
+#include "staging/staging_sweep.h"
 
 namespace lumivance {
 namespace {
@@ -19,8 +19,9 @@ const SetupAccount kUser{L"S-1-5-21-1-2-3-1001", false};
 const std::wstring kSystem = L"S-1-5-18";
 const ListedEntry kFile{L"LumivanceSetup.exe", false, false};
 
-// A temp folder of leftovers: each step the sweep takes is logged as "step name", and each open costs the
-// time the test gives it.
+// A temp folder of leftovers: each step the sweep takes is logged as "step name", each open costs the time
+// the test gives it, and each call of any kind (listing, opens, reads, deletes) may cost some more; a call
+// that begins after the sweep's time limit is counted.
 struct FakeTemp final : SweepSystem {
     struct Leftover {
         ObservedSecurity security{kUser.userSid, {kSystem, kUser.userSid}};
@@ -33,6 +34,15 @@ struct FakeTemp final : SweepSystem {
     std::vector<std::string> log;
     std::uint64_t now = 0;
     std::uint64_t msPerOpen = 0;
+    std::uint64_t msPerCall = 0;
+    std::size_t listed = 0;
+    int callsAfterTheLimit = 0;
+
+    void Call()
+    {
+        callsAfterTheLimit += now > static_cast<std::uint64_t>(kSweepTimeLimit.count());
+        now += msPerCall;
+    }
 
     struct Look final : LeftoverDirectory {
         FakeTemp& temp;
@@ -40,29 +50,47 @@ struct FakeTemp final : SweepSystem {
         Leftover& leftover;
         Look(FakeTemp& t, std::wstring n, Leftover& l) : temp(t), name(std::move(n)), leftover(l) {}
         void Log(const std::string& step) const { temp.log.push_back(step + " " + testing::PrintToString(name)); }
-        bool IsPlainDirectory() const override { return leftover.plain; }
+        bool IsPlainDirectory() const override
+        {
+            temp.Call();
+            return leftover.plain;
+        }
         std::optional<ObservedSecurity> Security() const override
         {
+            temp.Call();
             Log("security");
             return leftover.security;
         }
-        std::chrono::seconds Age() const override { return 3600s; }
-        std::optional<std::vector<ListedEntry>> Entries() const override { return leftover.entries; }
+        std::optional<std::vector<ListedEntry>> Entries() const override
+        {
+            temp.Call();
+            return leftover.entries;
+        }
         bool HoldForRemoval() override
         {
+            temp.Call();
             Log("delete access");
             return !leftover.heldBySetup;
         }
-        void RemoveHeld(const std::vector<ListedEntry>&) override { Log("remove"); }
+        void RemoveHeld(const std::vector<ListedEntry>&) override
+        {
+            temp.Call();
+            Log("remove");
+        }
     };
 
     std::optional<SetupAccount> Account() override { return kUser; }
-    std::vector<std::wstring> CandidateNames(std::size_t limit) override
+    std::optional<std::wstring> NextCandidate() override
     {
-        return {names.begin(), names.begin() + static_cast<std::ptrdiff_t>(std::min(limit, names.size()))};
+        Call();
+        if (listed == names.size()) {
+            return std::nullopt;
+        }
+        return names[listed++];
     }
     std::unique_ptr<LeftoverDirectory> OpenToLook(const std::wstring& name) override
     {
+        Call();
         now += msPerOpen;
         return std::make_unique<Look>(*this, name, leftovers.at(name));
     }
@@ -114,7 +142,7 @@ TEST(StagingSweep, StopsAtItsTimeLimitAndItsNameLimit)
         }
         SweepAbandonedStagingDirectories(slow);
         EXPECT_LE(slow.now, static_cast<std::uint64_t>(kSweepTimeLimit.count()) + slow.msPerOpen);
-        EXPECT_EQ(slow.log.back(), Logged("remove", 4)) << "the fifth would begin after the limit";
+        EXPECT_EQ(slow.log.back(), Logged("remove", 3)) << "the fourth's open ends after the limit: nothing more";
     }
     {
         FakeTemp crowded;
@@ -131,6 +159,41 @@ TEST(StagingSweep, StopsAtItsTimeLimitAndItsNameLimit)
         SweepAbandonedStagingDirectories(lookAlikes);
         EXPECT_THAT(lookAlikes.log, IsEmpty());
     }
+}
+
+// Every call counts against the time limit, the listing's and the deletes' as much as the opens': none
+// begins once the limit has passed, however slow each is.
+TEST(StagingSweep, BeginsNoCallOfAnyKindAfterItsTimeLimit)
+{
+    const FakeTemp::Leftover foreign{.security = {L"S-1-5-21-1-2-3-1002", {kSystem, L"S-1-5-21-1-2-3-1002"}}};
+    for (const std::uint64_t msPerCall : {3u, 7u, 90u, 400u, 2000u}) {
+        SCOPED_TRACE(msPerCall);
+        FakeTemp slow;
+        slow.msPerCall = msPerCall;
+        for (int n = 1; n <= 200; ++n) {
+            slow.Add(StagingName(n), n % 2 == 0 ? foreign : FakeTemp::Leftover());
+        }
+        SweepAbandonedStagingDirectories(slow);
+        EXPECT_EQ(slow.callsAfterTheLimit, 0);
+        EXPECT_LE(slow.now, static_cast<std::uint64_t>(kSweepTimeLimit.count()) + msPerCall);
+        EXPECT_LT(slow.listed, 200u) << "the sweep did not stop";
+    }
+}
+
+// Somebody else can make any number of directories with setup's names, listed before the real leftovers:
+// they cost the sweep time, never its name limit.
+TEST(StagingSweep, NamesOfOtherAccountsOrOtherShapesDoNotUseUpTheNameLimit)
+{
+    FakeTemp temp;
+    const FakeTemp::Leftover foreign{.security = {L"S-1-5-21-1-2-3-1002", {kSystem, L"S-1-5-21-1-2-3-1002"}}};
+    for (int n = 1; n <= 2 * static_cast<int>(kSweepNameLimit); ++n) {
+        temp.Add(StagingName(n), foreign);
+        temp.names.push_back(L"LumivanceSetup-{look-alike-" + std::to_wstring(n) + L"}");
+    }
+    temp.Add(StagingName(1000));
+    SweepAbandonedStagingDirectories(temp);
+    ASSERT_FALSE(temp.log.empty());
+    EXPECT_EQ(temp.log.back(), Logged("remove", 1000));
 }
 
 }  // namespace

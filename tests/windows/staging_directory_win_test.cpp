@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "base/unique_resource_win.h"
+#include "staging/staging_directory_win.h"
+#include "staging/staging_sweep.h"
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
-#include "worker/staging_directory_win.h"
-#include "worker/staging_sweep.h"
 
 namespace lumivance {
 namespace {
@@ -68,10 +68,10 @@ TEST(StagingSweep, RemovesWhatKilledSetupsLeftAndNothingElse)
         MakeLeftover(temp, L"LumivanceSetup-{11111111-0000-4000-8000-000000000001}", {L"LumivanceSetup.exe"});
     const path killedBeforeTheBody = MakeLeftover(temp, L"LumivanceSetup-{11111111-0000-4000-8000-000000000002}");
     MakeOld(killedBeforeTheBody);
+    // Setup holds its directory from the moment it makes it, so an empty one nobody holds goes however young.
+    const path emptyAndYoung = MakeLeftover(temp, L"LumivanceSetup-{11111111-0000-4000-8000-000000000003}");
 
     const std::vector<path> kept{
-        // Just made by a setup in another session that has yet to hold it.
-        MakeLeftover(temp, L"LumivanceSetup-{22222222-0000-4000-8000-000000000001}"),
         // Names that only look like setup's.
         MakeLeftover(temp, L"LumivanceSetup-{22222222-0000-4000-8000-00000000000a}", {L"LumivanceSetup.exe"}),
         MakeLeftover(temp, L"LumivanceSetup-{22222222-0000-4000-8000-000000000003}.old", {L"LumivanceSetup.exe"}),
@@ -107,6 +107,7 @@ TEST(StagingSweep, RemovesWhatKilledSetupsLeftAndNothingElse)
 
     EXPECT_FALSE(std::filesystem::exists(killedMidDownload));
     EXPECT_FALSE(std::filesystem::exists(killedBeforeTheBody));
+    EXPECT_FALSE(std::filesystem::exists(emptyAndYoung));
     for (const path& directory : kept) {
         SCOPED_TRACE(testing::ToUtf8(directory.filename().wstring()));
         EXPECT_TRUE(std::filesystem::is_directory(directory));

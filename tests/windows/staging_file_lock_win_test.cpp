@@ -8,13 +8,13 @@
 
 #include <string>
 
+#include "staging/staging_directory_win.h"
 #include "tests/windows/other_process.h"
 #include "tests/windows/test_support.h"
 #include "tests/windows/verify_test_files.h"
 #include "verify/file_digest_win.h"
 #include "verify/verify_installer_win.h"
 #include "worker/install_system_win.h"
-#include "worker/staging_directory_win.h"
 
 namespace lumivance {
 namespace {

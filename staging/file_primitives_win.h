@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/unique_resource_win.h"
-#include "worker/staging_directory.h"
+#include "staging/staging_policy.h"
 
 namespace lumivance {
 
@@ -41,9 +41,18 @@ RelativeOpen OpenRelative(HANDLE root, std::wstring_view name, ACCESS_MASK acces
 // Whether the open file or directory has every `wanted` attribute and none of the `unwanted` ones.
 bool HasAttributes(HANDLE handle, DWORD wanted, DWORD unwanted);
 
-// Marks the file or (empty) directory for deletion when the handle closes. Windows refuses it for a directory
-// that is not empty, so nothing but what the handle names can go.
-bool DeleteWhenClosed(HANDLE handle);
+// Deletes `name` inside `root` (an empty name: `root`'s own object) as it is, never through a link: opened for
+// deletion on close, so the one step that could meet another program's oplock is an open, which fails at once
+// instead of waiting (a disposition set on a held handle would wait for the break). The entry goes when the
+// last handle to it closes; a directory that is not empty stays. The status of the open, 0 on success.
+LONG DeleteRelative(HANDLE root, std::wstring_view name, ULONG share, ULONG options);
+
+// Whether `path`, opened the ordinary way (links followed, as CreateProcessW follows them), is the very file or
+// directory `held` names: the same volume and the same file ID.
+bool PathOpens(const std::wstring& path, HANDLE held);
+
+// Whether the open file or directory is on a volume the system reaches over the network.
+bool OnRemoteVolume(HANDLE handle);
 
 // What the directory holds, but "." and "..": listed through the handle, so it is the directory the handle
 // names, and stopped after two entries, which already make it no staging directory. Nothing when it cannot

@@ -1,4 +1,4 @@
-#include "worker/setup_account_win.h"
+#include "staging/setup_account_win.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -1,21 +1,16 @@
-#include "worker/staging_sweep.h"
+#include "staging/staging_sweep.h"
 
 #include <windows.h>
 
-#include <cstdint>
 #include <filesystem>
 
 #include "base/unique_resource_win.h"
-#include "worker/file_primitives_win.h"
-#include "worker/setup_account_win.h"
+#include "staging/file_primitives_win.h"
+#include "staging/setup_account_win.h"
+#include "staging/staging_names.h"
 
 namespace lumivance {
 namespace {
-
-std::uint64_t Ticks(FILETIME time)
-{
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 class WindowsLeftover final : public LeftoverDirectory {
 public:
@@ -26,18 +21,6 @@ public:
         return HasAttributes(look_.get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT);
     }
     std::optional<ObservedSecurity> Security() const override { return ReadSecurity(look_.get()); }
-    std::chrono::seconds Age() const override
-    {
-        BY_HANDLE_FILE_INFORMATION information{};
-        FILETIME now{};
-        GetSystemTimeAsFileTime(&now);
-        if (!GetFileInformationByHandle(look_.get(), &information)) {
-            return std::chrono::seconds(0);
-        }
-        constexpr std::uint64_t kTicksPerSecond = 10'000'000;  // FILETIME counts 100 ns
-        const std::uint64_t later = Ticks(now), earlier = Ticks(information.ftCreationTime);
-        return std::chrono::seconds(later > earlier ? (later - earlier) / kTicksPerSecond : 0);
-    }
     std::optional<std::vector<ListedEntry>> Entries() const override
     {
         return ListDirectory(held_ ? held_.get() : look_.get());
@@ -54,15 +37,18 @@ public:
     void RemoveHeld(const std::vector<ListedEntry>& entries) override
     {
         if (!entries.empty()) {
-            const FileHandle file = OpenRelative(held_.get(), kStagingFileName, DELETE | FILE_READ_ATTRIBUTES, 0,
+            // Looked at, then deleted as that same object: only a plain file goes.
+            const FileHandle file = OpenRelative(held_.get(), kStagingFileName, FILE_READ_ATTRIBUTES, kShareAll,
                                                  kOpenExisting, FILE_NON_DIRECTORY_FILE)
                                         .handle;
             if (!file || !HasAttributes(file.get(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT) ||
-                !DeleteWhenClosed(file.get())) {
+                DeleteRelative(file.get(), L"", kShareAll, FILE_NON_DIRECTORY_FILE) != 0) {
                 return;
             }
         }
-        DeleteWhenClosed(held_.get());  // gone once both handles are closed
+        // The held handle shares no deletion, so it goes first; the directory is the look-only handle's.
+        held_.reset();
+        DeleteRelative(look_.get(), L"", FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
     }
 
 private:
@@ -80,20 +66,23 @@ public:
     }
 
     std::optional<SetupAccount> Account() override { return CurrentAccount(); }
-    std::vector<std::wstring> CandidateNames(std::size_t limit) override
+    std::optional<std::wstring> NextCandidate() override
     {
-        std::vector<std::wstring> names;
         WIN32_FIND_DATAW found{};
-        const std::wstring pattern = (temp_ / kStagingDirectoryPrefix).wstring() + L"*";
-        const FindHandle find(
-            FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchLimitToDirectories, nullptr, 0));
-        if (!parent_ || !find) {
-            return names;
+        if (!parent_) {
+            return std::nullopt;
         }
-        do {
-            names.emplace_back(found.cFileName);
-        } while (names.size() < limit && FindNextFileW(find.get(), &found));
-        return names;
+        if (!find_) {
+            const std::wstring pattern = (temp_ / kStagingDirectoryPrefix).wstring() + L"*";
+            find_.reset(
+                FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchLimitToDirectories, nullptr, 0));
+            if (!find_) {
+                return std::nullopt;
+            }
+        } else if (!FindNextFileW(find_.get(), &found)) {
+            return std::nullopt;
+        }
+        return std::wstring(found.cFileName);
     }
     std::unique_ptr<LeftoverDirectory> OpenToLook(const std::wstring& name) override
     {
@@ -110,6 +99,7 @@ public:
 private:
     std::filesystem::path temp_;
     FileHandle parent_;
+    FindHandle find_;
 };
 
 }  // namespace

@@ -1,12 +1,15 @@
-#include "worker/staging_directory_win.h"
+#include "staging/staging_directory_win.h"
 
 #include <sddl.h>
 #include <winternl.h>
 
 #include <stdexcept>
 
-#include "worker/file_primitives_win.h"
-#include "worker/setup_account_win.h"
+#include "staging/file_primitives_win.h"
+#include "staging/setup_account_win.h"
+#include "staging/staging_names.h"
+#include "staging/staging_policy.h"
+#include "staging/staging_sentences.h"
 
 namespace lumivance {
 namespace {
@@ -73,6 +76,8 @@ StagingDirectory StagingDirectory::Create(const std::filesystem::path& temp, std
         staging.Remove();  // made just now, and empty
         Refuse(refusal);
     }
+    staging.elevated_ = account->elevated;
+    staging.remote_ = OnRemoteVolume(staging.blocker_.get());
     return staging;
 }
 
@@ -83,6 +88,19 @@ std::optional<InstallerPaths> StagingDirectory::ExpectedInstallerPaths() const
         return std::nullopt;
     }
     return InstallerPaths{*directory + L"\\" + std::wstring(kStagingFileName), *directory};
+}
+
+const char* StagingDirectory::StartRefusal(const InstallerPaths& paths) const
+{
+    if (const char* refusal = LaunchPathRefusal(paths, elevated_, remote_)) {
+        return refusal;
+    }
+    // Under Wine even the final path may lose a dot that ends a folder's name, and on Windows its plain form
+    // does: only what a path opens, compared with what is held, shows that it names setup's own.
+    if (!PathOpens(paths.directory, anchor_.get()) || (lock_ && !PathOpens(paths.file, lock_.get()))) {
+        return kTempPathNotStartable;
+    }
+    return nullptr;
 }
 
 FileHandle StagingDirectory::NewDownloadFile() const
@@ -115,15 +133,16 @@ bool StagingDirectory::Remove()
 {
     lock_.reset();
     if (!fileGone_ && blocker_) {
-        // Deletion with no sharing at all fails while anyone still uses the file: an installer running from
-        // it, a setup of an older version that does not hold its directory, a virus scanner.
-        const RelativeOpen file = OpenStagingFile(blocker_.get(), DELETE, 0);
+        // Looked at first, then deleted as that same object: only a plain file goes. Delete access fails while
+        // anyone uses the file without sharing its deletion: an installer running from it, a setup of an older
+        // version that does not hold its directory, a virus scanner.
+        const RelativeOpen file = OpenStagingFile(blocker_.get(), 0, kShareAll);
         if (file.handle) {
-            if (!DeleteWhenClosed(file.handle.get())) {
+            if (DeleteRelative(file.handle.get(), L"", kShareAll, FILE_NON_DIRECTORY_FILE) != 0) {
                 return false;
             }
         } else if (file.status != 0 && file.status != kNameNotFound && file.status != kIsADirectory) {
-            return false;  // in use; anything there but a plain file is left alone
+            return false;  // anything there but a plain file is left alone
         }
         fileGone_ = true;
     }
@@ -133,11 +152,8 @@ bool StagingDirectory::Remove()
         // installer started keeps the directory as its current directory for as long as it runs, and a
         // directory that is not empty is never setup's to remove.
         blocker_.reset();
-        const FileHandle removal = OpenRelative(anchor_.get(), L"", DELETE | FILE_READ_ATTRIBUTES, kBlockerSharing,
-                                                kOpenExisting, FILE_DIRECTORY_FILE)
-                                       .handle;
-        if (removal && HasAttributes(removal.get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT)) {
-            DeleteWhenClosed(removal.get());
+        if (HasAttributes(anchor_.get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT)) {
+            DeleteRelative(anchor_.get(), L"", kBlockerSharing, FILE_DIRECTORY_FILE);
         }
     }
     return true;

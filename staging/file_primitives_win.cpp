@@ -1,11 +1,12 @@
-#include "worker/file_primitives_win.h"
+#include "staging/file_primitives_win.h"
 
 #include <winternl.h>
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 
-#include "worker/launch_path.h"
+#include "staging/launch_path.h"
 
 namespace lumivance {
 namespace {
@@ -14,6 +15,15 @@ using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUT
                                           ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 
 constexpr LONG kNoEntryPoint = static_cast<LONG>(0xC0000139);  // STATUS_ENTRYPOINT_NOT_FOUND
+
+// What NtQueryVolumeInformationFile reports for FileFsDeviceInformation: the device type and its
+// characteristics, FILE_REMOTE_DEVICE among them.
+struct DeviceInformation {
+    ULONG deviceType;
+    ULONG characteristics;
+};
+using NtQueryVolumeInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FS_INFORMATION_CLASS);
+constexpr ULONG kRemoteDevice = 0x00000010;  // FILE_REMOTE_DEVICE
 
 }  // namespace
 
@@ -55,11 +65,43 @@ bool HasAttributes(HANDLE handle, DWORD wanted, DWORD unwanted)
            (information.dwFileAttributes & unwanted) == 0;
 }
 
-bool DeleteWhenClosed(HANDLE handle)
+LONG DeleteRelative(HANDLE root, std::wstring_view name, ULONG share, ULONG options)
 {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    // A success code other than STATUS_SUCCESS (a break in progress) closes the handle at once, and the
+    // entry goes once the other program lets go of it: what was judged removable is removed a moment later.
+    return OpenRelative(root, name, DELETE | FILE_READ_ATTRIBUTES, share, kOpenExisting, options | FILE_DELETE_ON_CLOSE)
+        .status;
+}
+
+bool PathOpens(const std::wstring& path, HANDLE held)
+{
+    const FileHandle opened(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!opened) {
+        return false;
+    }
+    // The 128-bit ID where the volume has one (ReFS), else the 64-bit index every volume gives.
+    FILE_ID_INFO openedId{}, heldId{};
+    if (GetFileInformationByHandleEx(opened.get(), FileIdInfo, &openedId, sizeof openedId) &&
+        GetFileInformationByHandleEx(held, FileIdInfo, &heldId, sizeof heldId)) {
+        return openedId.VolumeSerialNumber == heldId.VolumeSerialNumber &&
+               std::memcmp(&openedId.FileId, &heldId.FileId, sizeof openedId.FileId) == 0;
+    }
+    BY_HANDLE_FILE_INFORMATION openedInfo{}, heldInfo{};
+    return GetFileInformationByHandle(opened.get(), &openedInfo) && GetFileInformationByHandle(held, &heldInfo) &&
+           openedInfo.dwVolumeSerialNumber == heldInfo.dwVolumeSerialNumber &&
+           openedInfo.nFileIndexHigh == heldInfo.nFileIndexHigh && openedInfo.nFileIndexLow == heldInfo.nFileIndexLow;
+}
+
+bool OnRemoteVolume(HANDLE handle)
+{
+    static const auto query = reinterpret_cast<NtQueryVolumeInformationFileCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryVolumeInformationFile")));
+    DeviceInformation device{};
+    IO_STATUS_BLOCK io{};
+    // Unknown counts as remote: only an elevated setup asks, and it refuses then.
+    return query == nullptr || query(handle, &io, &device, sizeof device, FileFsDeviceInformation) != 0 ||
+           (device.characteristics & kRemoteDevice) != 0;
 }
 
 std::optional<std::vector<ListedEntry>> ListDirectory(HANDLE directory)

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "worker/staging_directory.h"
+#include "staging/staging_policy.h"
 
 namespace lumivance {
 

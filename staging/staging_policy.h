@@ -1,23 +1,11 @@
 #pragma once
 
-#include <chrono>
-#include <filesystem>
+// Which staging directories are setup's, what it creates them with, and which of them it may remove.
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace lumivance {
-
-// Each attempt downloads into a folder of its own in the user's temp folder: this prefix and a new braced
-// GUID, holding the one staging file.
-inline constexpr std::wstring_view kStagingDirectoryPrefix = L"LumivanceSetup-";
-inline constexpr std::wstring_view kStagingFileName = L"LumivanceSetup.exe";
-
-// True for exactly the names setup gives its staging directories: the prefix and a GUID as StringFromGUID2
-// writes it, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in capital hexadecimal digits. A name that merely
-// looks like one is somebody else's.
-bool IsStagingDirectoryName(std::wstring_view name) noexcept;
 
 // One entry of a directory as a listing shows it.
 struct ListedEntry {
@@ -27,9 +15,9 @@ struct ListedEntry {
 };
 
 // Whether a staging directory that no running setup holds may be removed at start-up: it holds nothing but
-// the staging file as a plain file, or nothing at all and is at least a minute old. A younger empty one may
-// have been made a moment ago by a setup in another logon session that has yet to take hold of it.
-bool MayRemoveAbandoned(const std::vector<ListedEntry>& entries, std::chrono::seconds age) noexcept;
+// the staging file as a plain file, or nothing at all. Its age does not matter: setup creates its directory
+// already holding it, so one that nobody holds is nobody's, however new.
+bool MayRemoveAbandoned(const std::vector<ListedEntry>& entries) noexcept;
 
 // The account setup runs as, as its process token tells it: the user's SID in string form ("S-1-5-21-...",
 // "S-1-5-18" for SYSTEM) and whether the token is elevated (SYSTEM always counts as elevated).
@@ -56,14 +44,6 @@ struct ObservedSecurity {
 // The user is accepted as owner even when elevated because Wine reports every file as owned by the user, whatever
 // owner it was created with.
 bool IsSetupsOwnDirectory(const ObservedSecurity& security, const SetupAccount& account);
-
-// Said when the staging directory cannot be named or made, and by the shell when no worker can be started.
-inline constexpr char kCouldNotPrepareInstallation[] = "Could not prepare installation.";
-// Elevated, a staging directory that others may change could have its file swapped between verification and
-// launch; Retry cannot help (setup keeps the environment it was started with), so this names the one fix.
-inline constexpr char kTempWithoutPermissions[] =
-    "Your TEMP folder is on a drive that cannot protect the installer. Set TEMP to a folder on an NTFS drive, then "
-    "start Lumivance Setup again.";
 
 // Why setup, running as `account`, may not work in a staging directory it has just created, judged from the
 // directory's owner and DACL read back through the creating handle and from what the volume says of itself;

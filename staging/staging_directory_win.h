@@ -8,8 +8,7 @@
 #include <string_view>
 
 #include "base/unique_resource_win.h"
-#include "worker/launch_path.h"
-#include "worker/staging_directory.h"
+#include "staging/launch_path.h"
 
 namespace lumivance {
 
@@ -17,7 +16,8 @@ namespace lumivance {
 // through handles it holds, so nothing that happens meanwhile to the temp folder's path (a link re-pointed, a
 // folder renamed) changes which directory or file setup works on:
 //   - the blocker lists the directory and shares neither deletion nor renaming, so nobody can take the
-//     directory away while the attempt runs, and other setups' sweep sees it is in use;
+//     directory away while the attempt runs, and other setups' sweep sees it is in use; it does not keep
+//     entries from being created inside the directory: only the DACL does that;
 //   - the anchor asks for nothing that sharing is checked against; it names the directory for as long as the
 //     object lives and is what delete access is finally taken from, once the blocker is gone;
 //   - the lock holds the downloaded file with read sharing only, from before its verification until the
@@ -39,6 +39,11 @@ public:
     // The directory's final path in plain form with the staging file's name after it, as the installer will
     // be started; nothing when the directory's place cannot be read.
     std::optional<InstallerPaths> ExpectedInstallerPaths() const;
+
+    // Why the installer could not be started by `paths` (the expected ones before the download, the ones read
+    // from the handles right before the launch): the path rules and, on top, proof that each path opens the
+    // very directory, and file when it is locked, that setup holds. nullptr when it can.
+    const char* StartRefusal(const InstallerPaths& paths) const;
 
     // Creates the staging file new inside the held directory, for the download to write through; empty when
     // it cannot (anything already there of that name is never opened).
@@ -67,6 +72,8 @@ private:
     FileHandle lock_;
     bool fileGone_ = false;
     bool directoryTried_ = false;
+    bool elevated_ = false;
+    bool remote_ = true;
 };
 
 }  // namespace lumivance

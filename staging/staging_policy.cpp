@@ -1,13 +1,13 @@
-#include "worker/staging_directory.h"
+#include "staging/staging_policy.h"
 
 #include <algorithm>
+
+#include "staging/staging_names.h"
+#include "staging/staging_sentences.h"
 
 namespace lumivance {
 namespace {
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": where the dashes go, everything else a capital hex digit.
-constexpr std::wstring_view kGuidShape = L"{........-....-....-....-............}";
-constexpr auto kYoungestEmptyLeftover = std::chrono::minutes(1);
 constexpr std::wstring_view kSystemSid = L"S-1-5-18";
 constexpr std::wstring_view kAdministratorsSid = L"S-1-5-32-544";
 constexpr std::wstring_view kEveryoneSid = L"S-1-1-0";
@@ -16,25 +16,6 @@ constexpr std::wstring_view kEveryoneSid = L"S-1-1-0";
 std::wstring FullControlFor(std::wstring_view sid)
 {
     return L"(A;OICI;FA;;;" + std::wstring(sid) + L")";
-}
-
-bool IsCapitalHexDigit(wchar_t unit) noexcept
-{
-    return (unit >= L'0' && unit <= L'9') || (unit >= L'A' && unit <= L'F');
-}
-
-bool MatchesGuidShape(std::wstring_view text) noexcept
-{
-    if (text.size() != kGuidShape.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool matches = kGuidShape[i] == L'.' ? IsCapitalHexDigit(text[i]) : text[i] == kGuidShape[i];
-        if (!matches) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::wstring_view ExpectedOwner(const SetupAccount& account) noexcept
@@ -81,15 +62,10 @@ const char* StagingRefusal(const ObservedSecurity& observed, const SetupAccount&
     return kCouldNotPrepareInstallation;
 }
 
-bool IsStagingDirectoryName(std::wstring_view name) noexcept
-{
-    return name.starts_with(kStagingDirectoryPrefix) && MatchesGuidShape(name.substr(kStagingDirectoryPrefix.size()));
-}
-
-bool MayRemoveAbandoned(const std::vector<ListedEntry>& entries, std::chrono::seconds age) noexcept
+bool MayRemoveAbandoned(const std::vector<ListedEntry>& entries) noexcept
 {
     if (entries.empty()) {
-        return age >= kYoungestEmptyLeftover;
+        return true;
     }
     const ListedEntry& only = entries.front();
     // The exact name, as setup writes it: a listing shows names as they were created.
