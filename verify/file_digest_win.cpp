@@ -38,18 +38,21 @@ std::string ComputeFileSha256(HANDLE file)
         throw std::runtime_error(kHashingFailed);
     }
 
-    // Others read the same handle (WinVerifyTrust) and may leave its pointer anywhere: one seek to the start,
-    // then sequential reads. Reads that name their offset would need no seek, but under Wine each costs about
-    // six sequential ones (docs/performance.md).
-    constexpr LARGE_INTEGER kStart{};
-    if (!SetFilePointerEx(file, kStart, nullptr, FILE_BEGIN)) {
-        throw std::runtime_error(kReadFailed);
-    }
+    // Others read the same handle (WinVerifyTrust) and may leave its pointer anywhere, so the first read names
+    // offset 0; on a synchronous handle that also moves the pointer to where it stopped, and the rest follow
+    // sequentially: naming the offset in every read would cost about six sequential reads each under Wine
+    // (docs/performance.md).
+    OVERLAPPED fromTheStart{};
+    OVERLAPPED* at = &fromTheStart;
     std::vector<char> buffer(kChunkBytes);
     for (;;) {
         DWORD delivered = 0;
-        // Any failed read leaves a digest of part of the file; a synchronous read reports the end as 0 bytes.
-        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &delivered, nullptr)) {
+        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &delivered, at)) {
+            // The end of the file is the only acceptable way out (a read that names its offset reports an
+            // empty file so): any other failure leaves a digest of part of it.
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
             throw std::runtime_error(kReadFailed);
         }
         if (delivered == 0) {
@@ -58,6 +61,7 @@ std::string ComputeFileSha256(HANDLE file)
         if (!Succeeded(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(buffer.data()), delivered, 0))) {
             throw std::runtime_error(kHashingFailed);
         }
+        at = nullptr;
     }
 
     std::array<std::uint8_t, kSha256Bytes> digest{};
