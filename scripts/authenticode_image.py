@@ -13,8 +13,7 @@ import struct
 
 import pefile
 
-CHECKSUM_FIELD = 64          # within the optional header, for PE32 and PE32+ alike
-SECURITY_ENTRY = 4           # the certificate table's index among the data directories
+SECURITY_ENTRY = pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']
 TABLE_ALIGNMENT = 8
 
 
@@ -26,24 +25,24 @@ class Differs(Exception):
         self.where, self.offset = where, offset
 
 
-def u32(image, offset):
-    return struct.unpack_from('<I', image, offset)[0]
-
-
 def layout(image):
-    """(CheckSum offset, certificate-table entry offset, table offset, table size) of a PE image."""
-    if len(image) < 0x40 or image[:2] != b'MZ':
+    """(CheckSum offset, certificate-table entry offset, table offset, table size, CheckSum) of a PE image."""
+    if image[:2] != b'MZ':
         raise Differs('the DOS header (no MZ: not a PE file)', 0)
-    pe = u32(image, 0x3C)
-    if pe + 24 + 2 > len(image) or image[pe:pe + 4] != b'PE\0\0':
-        raise Differs('the PE signature (not a PE file)', min(pe, len(image)))
-    optional = pe + 24
-    magic = struct.unpack_from('<H', image, optional)[0]
-    directories = optional + {0x10B: 96, 0x20B: 112}.get(magic, 112)
-    entry = directories + 8 * SECURITY_ENTRY
-    if entry + 8 > len(image):
-        raise Differs('the optional header (cut short)', optional)
-    return optional + CHECKSUM_FIELD, entry, u32(image, entry), u32(image, entry + 4)
+    try:
+        pe = pefile.PE(data=bytes(image), fast_load=True)
+    except pefile.PEFormatError as error:
+        raise Differs(f'the PE headers ({str(error.value).rstrip(".")}: not a PE file)', 0) from error
+    try:
+        optional = pe.OPTIONAL_HEADER
+        directories = optional.DATA_DIRECTORY
+        if len(directories) <= SECURITY_ENTRY:
+            raise Differs('the optional header (no certificate-table entry)', optional.get_file_offset())
+        entry = directories[SECURITY_ENTRY]
+        return (optional.get_field_absolute_offset('CheckSum'), entry.get_file_offset(), entry.VirtualAddress,
+                entry.Size, optional.CheckSum)
+    finally:
+        pe.close()
 
 
 def unsigned_image(signed, rebuilt):
@@ -51,7 +50,7 @@ def unsigned_image(signed, rebuilt):
     before it cut off, the CheckSum and the certificate-table entry as the rebuilt exe has them. Returns
     (image, what signing changed, in words, or None when it carries no signature); raises Differs when the
     signature is not laid out as signing lays it out."""
-    checksum, entry, table, size = layout(signed)
+    checksum, entry, table, size, signed_checksum = layout(signed)
     if table == 0 and size == 0:
         return signed, None
     if table % TABLE_ALIGNMENT or table + size != len(signed):
@@ -68,7 +67,7 @@ def unsigned_image(signed, rebuilt):
         image[checksum:checksum + 4] = rebuilt[checksum:checksum + 4]
         image[entry:entry + 8] = rebuilt[entry:entry + 8]
     changed = (f'a certificate table of {size} bytes after {padding} bytes of zero padding, its data-directory '
-               f'entry, and the CheckSum ({u32(signed, checksum):#010x}, built {u32(rebuilt, checksum):#010x})')
+               f'entry, and the CheckSum ({signed_checksum:#010x}, built {ours[4]:#010x})')
     return bytes(image), changed
 
 

@@ -405,10 +405,10 @@ def tls_context(pki, name):
 
 
 def closed_port():
-    """A loopback port that was free a moment ago and on which nothing listens."""
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(('127.0.0.1', 0))
-        return probe.getsockname()[1]
+    """A loopback port on which nothing listens, picked as every port of the tests is (tools/free-port)."""
+    picked = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), 'free-port')],
+                            stdout=subprocess.PIPE, text=True, check=True)
+    return int(picked.stdout)
 
 
 def report_what_the_host_saw(host, pki):

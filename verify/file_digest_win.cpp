@@ -38,16 +38,18 @@ std::string ComputeFileSha256(HANDLE file)
         throw std::runtime_error(kHashingFailed);
     }
 
-    // Each read names its own offset, so nothing else that reads the same handle (WinVerifyTrust) can make
-    // this one start anywhere but at the first byte.
+    // Others read the same handle (WinVerifyTrust) and may leave its pointer anywhere, so the first read names
+    // offset 0; on a synchronous handle that also moves the pointer to where it stopped, and the rest follow
+    // sequentially: naming the offset in every read would cost about six sequential reads each under Wine
+    // (docs/performance.md).
+    OVERLAPPED fromTheStart{};
+    OVERLAPPED* at = &fromTheStart;
     std::vector<char> buffer(kChunkBytes);
-    for (std::uint64_t offset = 0;;) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    for (;;) {
         DWORD delivered = 0;
-        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &delivered, &at)) {
-            // The end of the file is the only acceptable way out: any other failure leaves a digest of part of it.
+        if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &delivered, at)) {
+            // The end of the file is the only acceptable way out (a read that names its offset reports an
+            // empty file so): any other failure leaves a digest of part of it.
             if (GetLastError() == ERROR_HANDLE_EOF) {
                 break;
             }
@@ -59,7 +61,7 @@ std::string ComputeFileSha256(HANDLE file)
         if (!Succeeded(BCryptHashData(hash.get(), reinterpret_cast<PUCHAR>(buffer.data()), delivered, 0))) {
             throw std::runtime_error(kHashingFailed);
         }
-        offset += delivered;
+        at = nullptr;
     }
 
     std::array<std::uint8_t, kSha256Bytes> digest{};

@@ -12,11 +12,6 @@ constexpr std::wstring_view kAppFileName = L"Lumivance.exe";
 constexpr std::wstring_view kInstallFolderName = L"Lumivance";
 constexpr const char* kProcessListUnavailable = "Could not check whether Lumivance is running. Please try again.";
 
-bool IsAsciiLetter(wchar_t unit)
-{
-    return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
-}
-
 // The path-append rule: no separator after nothing, after a bare drive ("C:" names that drive's current
 // directory) or after one that is already there.
 bool JoinsWithoutSeparator(std::wstring_view base)

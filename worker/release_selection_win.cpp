@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/loaded_function_win.h"
+
 namespace lumivance {
 
 namespace {
@@ -11,16 +13,6 @@ namespace {
 // runs on, do not declare it, so its type is spelled out as Windows 10's headers give it.
 using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
 
-IsWow64Process2Function FindIsWow64Process2()
-{
-    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    if (kernel32 == nullptr) {
-        return nullptr;
-    }
-    const FARPROC found = GetProcAddress(kernel32, "IsWow64Process2");
-    return reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void*>(found));
-}
-
 }  // namespace
 
 const ReleaseAsset& SelectReleaseAsset()
@@ -29,7 +21,7 @@ const ReleaseAsset& SelectReleaseAsset()
     GetNativeSystemInfo(&system);
     ArchitectureObservations observed{.processorArchitecture = system.wProcessorArchitecture};
 
-    const IsWow64Process2Function isWow64Process2 = FindIsWow64Process2();
+    const auto isWow64Process2 = LoadedFunction<IsWow64Process2Function>(L"kernel32.dll", "IsWow64Process2");
     USHORT processMachine = 0;
     USHORT nativeMachine = 0;
     if (isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) {

@@ -45,7 +45,6 @@ struct Script {
     std::vector<std::wstring> boxes;
     std::atomic<bool> workerExited{false};
     bool boxBeforeJoin = false;
-    bool dialogBeforeWorker = false;
     int attempts = 0;
 
     AttemptCalls Calls()

@@ -7,27 +7,30 @@ One row per state of the host: each row serves a site through tools/nginx-host (
 config), runs release-check with the test root as --ca, and checks its exit code, each architecture's row
 and reasons, the requests nginx logged (setup's request, never a second one after a redirect) and that no
 file was left in its temporary folder. Then release-check beside a download/download_facts.h that lacks one
-of setup's sentences, which must stop it (exit 2) rather than leave it without the sentence. Exits non-zero
-naming every row that went wrong.
+of setup's sentences, which must stop it (exit 2) rather than leave it without the sentence. A unittest: each
+row is a subTest, and it exits non-zero naming every row that went wrong.
 """
 
 import datetime
-import hashlib
 import json
 import os
 import re
 import shutil
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RELEASE_CHECK = os.path.join(ROOT, 'scripts', 'release-check')
 NGINX_HOST = os.path.join(ROOT, 'tools', 'nginx-host')
+sys.path.insert(0, os.path.join(ROOT, 'scripts'))
+from release_json import sha256_of  # noqa: E402 (after the path it comes from)
+
 PATHS = {arch: f'/downloads/win/{arch}/LumivanceSetup-0.3.20.exe' for arch in ('x64', 'arm64')}
+FREE_PORT = os.path.join(ROOT, 'tools', 'free-port')
 ROW_LINE = re.compile(r'^  (x64|arm64)\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s+(OK|WRONG)$')
 
 
@@ -83,14 +86,11 @@ def make_installers(pki, folder):
 
 
 def pin(path):
-    with open(path, 'rb') as source:
-        return {'size': os.path.getsize(path), 'sha256': hashlib.sha256(source.read()).hexdigest()}
+    return {'size': os.path.getsize(path), 'sha256': sha256_of(path)}
 
 
 def free_port():
-    with socket.socket() as probe:
-        probe.bind(('127.0.0.1', 0))
-        return probe.getsockname()[1]
+    return int(subprocess.run([FREE_PORT], stdout=subprocess.PIPE, text=True, check=True).stdout)
 
 
 # Each row: what the site serves per architecture (a key of make_installers, or None for no file), what
@@ -267,30 +267,32 @@ def refuses_missing_download_facts(scratch):
     return []
 
 
-def main(argv):
-    if len(argv) != 1 or not os.path.isfile(os.path.join(argv[0], 'root.crt')) or \
-            'LUMIVANCE_TSA_URL' not in os.environ:
-        print('usage: tools/tsa-server --pki PKI_DIR -- release_check_test.py PKI_DIR (made by tools/make-test-pki)',
-              file=sys.stderr)
-        return 2
-    pki = argv[0]
-    with tempfile.TemporaryDirectory(prefix='lumivance-release-check-test-') as scratch:
-        files = make_installers(pki, scratch)
-        failed = 0
+class ReleaseCheck(unittest.TestCase):
+    pki = None  # the test PKI's folder, from the command line
+
+    @classmethod
+    def setUpClass(cls):
+        scratch = tempfile.TemporaryDirectory(prefix='lumivance-release-check-test-')
+        cls.addClassCleanup(scratch.cleanup)
+        cls.scratch = scratch.name
+        cls.files = make_installers(cls.pki, cls.scratch)
+
+    def test_reports_every_way_the_host_differs_from_the_pins(self):
         for row in ROWS:
-            problems = run_row(row, files, pki, scratch)
-            print(f'{"ok  " if not problems else "FAIL"} {row["name"]}')
-            for problem in problems:
-                print(f'     {problem}')
-            failed += bool(problems)
-        problems = refuses_missing_download_facts(scratch)
-        print(f'{"ok  " if not problems else "FAIL"} download_facts.h without one of setup\'s sentences')
-        for problem in problems:
-            print(f'     {problem}')
-        failed += bool(problems)
-    print(f'{len(ROWS) + 1 - failed} of {len(ROWS) + 1} rows as expected')
-    return 1 if failed else 0
+            with self.subTest(row['name']):
+                problems = run_row(row, self.files, self.pki, self.scratch)
+                self.assertFalse(problems, '\n'.join(problems))
+
+    def test_stops_without_one_of_setups_sentences(self):
+        problems = refuses_missing_download_facts(self.scratch)
+        self.assertFalse(problems, '\n'.join(problems))
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1:]))
+    if len(sys.argv) != 2 or not os.path.isfile(os.path.join(sys.argv[1], 'root.crt')) or \
+            'LUMIVANCE_TSA_URL' not in os.environ:
+        print('usage: tools/tsa-server --pki PKI_DIR -- release_check_test.py PKI_DIR (made by tools/make-test-pki)',
+              file=sys.stderr)
+        sys.exit(2)
+    ReleaseCheck.pki = sys.argv[1]
+    unittest.main(argv=sys.argv[:1], verbosity=2)

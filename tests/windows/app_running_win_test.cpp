@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/loaded_function_win.h"
 #include "base/unique_resource_win.h"
 #include "tests/windows/running_copy.h"
 #include "tests/windows/test_support.h"
@@ -195,8 +196,7 @@ std::size_t OpenHandleCount()
     using Query = NTSTATUS(NTAPI*)(ULONG, void*, ULONG, ULONG*);
     constexpr ULONG kExtendedHandleInformation = 64;
     constexpr NTSTATUS kLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    const auto query = LoadedFunction<Query>(L"ntdll.dll", "NtQuerySystemInformation");
     for (std::vector<ULONG_PTR> buffer(1 << 16);; buffer.resize(buffer.size() * 2)) {
         ULONG written = 0;
         const auto bytes = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));

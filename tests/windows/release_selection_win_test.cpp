@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/loaded_function_win.h"
 #include "worker/release_selection.h"
 #include "worker/release_table.h"
 
@@ -26,8 +27,7 @@ TEST(SelectReleaseAsset, ChoosesTheX64RowUnderWow64OnAnX64System)
     GetNativeSystemInfo(&system);
     ASSERT_EQ(system.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64) << "these tests expect an x86-64 host";
     using Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-    const auto isWow64Process2 = reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+    const auto isWow64Process2 = LoadedFunction<Function>(L"kernel32.dll", "IsWow64Process2");
     ASSERT_NE(isWow64Process2, nullptr);
     USHORT processMachine = 0;
     USHORT nativeMachine = 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "base/loaded_function_win.h"
 #include "tests/windows/test_support.h"
 
 namespace lumivance::testing {
@@ -48,7 +49,7 @@ bool ListedAs(DWORD processId, const std::wstring& exeFileName)
 template <typename Function>
 Function NtdllFunction(const char* name)
 {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+    return LoadedFunction<Function>(L"ntdll.dll", name);
 }
 
 UNICODE_STRING Counted(std::wstring& text)

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "base/loaded_function_win.h"
 #include "base/unique_resource_win.h"
 
 namespace lumivance::testing {
@@ -97,8 +98,7 @@ namespace {
 std::string UnixPathOf(const std::filesystem::path& file)
 {
     using Translate = char*(CDECL*)(const wchar_t*);
-    const auto translate = reinterpret_cast<Translate>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    const auto translate = LoadedFunction<Translate>(L"kernel32.dll", "wine_get_unix_file_name");
     char* unixPath = translate ? translate(file.c_str()) : nullptr;
     if (unixPath == nullptr) {
         return "";
