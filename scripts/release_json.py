@@ -25,6 +25,9 @@ import os
 import subprocess
 import sys
 
+# signature_facts, imported below, is found beside this script: its bytecode must not go into the clone.
+sys.dont_write_bytecode = True
+
 # The facts a rebuild compares with this machine's before it builds; cmake/ReleaseConfig.cmake computes them.
 TOOLS = ('compiler', 'mingw_headers', 'linker', 'windres', 'imagemagick', 'cmake')
 

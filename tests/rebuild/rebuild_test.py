@@ -122,6 +122,9 @@ def main(argv):
         print('usage: tools/tsa-server --pki PKI_DIR -- rebuild_test.py PKI_DIR', file=sys.stderr)
         return 2
     pki = os.path.realpath(argv[0])
+    # A plain machine's environment: a setting that keeps Python from writing bytecode would hide a script
+    # that leaves some in the clone.
+    os.environ.pop('PYTHONDONTWRITEBYTECODE', None)
     with tempfile.TemporaryDirectory(prefix='lumivance-rebuild-test-') as work:
         one = os.path.join(work, 'one')
         commit = first_clone(one)
