@@ -109,8 +109,7 @@ void BodyWriter::Finish()
 
 }  // namespace download
 
-void ReceiveDownload(const DownloadResponse& response, FileHandle file, const ReleaseAsset& asset,
-                     InstallState& state)
+void ReceiveDownload(const DownloadResponse& response, FileHandle file, const ReleaseAsset& asset, InstallState& state)
 {
     SystemTickClock clock;
     ReceiveDownloadWith(response, std::move(file), asset, state, clock);

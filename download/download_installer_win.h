@@ -37,8 +37,11 @@ DownloadResponse OpenDownload(const ReleaseAsset& asset, const std::wstring& hos
 // The clock of the body's ten-minute limit: a millisecond tick count that never goes backwards. Tests pass
 // their own to reach the limit at once.
 template <typename Clock>
-concept DownloadClock = requires(Clock& clock) {
-    { clock.TickCount() } -> std::same_as<std::uint64_t>;
+concept DownloadClock = requires(Clock& clock)
+{
+    {
+        clock.TickCount()
+        } -> std::same_as<std::uint64_t>;
 };
 
 // GetTickCount64.
@@ -95,7 +98,6 @@ void ReceiveDownloadWith(const DownloadResponse& response, FileHandle file, cons
 }
 
 // The same on the system's clock.
-void ReceiveDownload(const DownloadResponse& response, FileHandle file, const ReleaseAsset& asset,
-                     InstallState& state);
+void ReceiveDownload(const DownloadResponse& response, FileHandle file, const ReleaseAsset& asset, InstallState& state);
 
 }  // namespace lumivance

@@ -39,46 +39,69 @@ inline constexpr auto kBusyFilePause = std::chrono::milliseconds(200);
 
 // The staging object of one attempt: move-only, it owns what the attempt made in the temp folder.
 template <typename Staging>
-concept InstallStaging = std::move_constructible<Staging> && requires(Staging& staging, const Staging& held,
-                                                                      const InstallerPaths& paths) {
+concept InstallStaging = std::move_constructible<Staging> &&
+    requires(Staging& staging, const Staging& held, const InstallerPaths& paths)
+{
     // The paths the installer will be started by; nothing when the directory's place cannot be read.
-    { held.ExpectedInstallerPaths() } -> std::same_as<std::optional<InstallerPaths>>;
+    {
+        held.ExpectedInstallerPaths()
+        } -> std::same_as<std::optional<InstallerPaths>>;
     // The sentence when the paths would not start what setup holds; nullptr when they would.
-    { held.StartRefusal(paths) } -> std::same_as<const char*>;
+    {
+        held.StartRefusal(paths)
+        } -> std::same_as<const char*>;
     // The staging file, made new for the download to write through (empty when it cannot be).
     staging.NewDownloadFile();
     // Read sharing only, until the staging is removed; false while another program has the file.
-    { staging.LockFile() } -> std::same_as<bool>;
+    {
+        staging.LockFile()
+        } -> std::same_as<bool>;
     // False when another try may succeed.
-    { staging.Remove() } -> std::same_as<bool>;
+    {
+        staging.Remove()
+        } -> std::same_as<bool>;
 };
 
 // What the workflow asks of the system it runs on.
 template <typename System>
-concept InstallSystem =
-    InstallStaging<typename System::Staging> &&
+concept InstallSystem = InstallStaging<typename System::Staging> &&
     requires(System& system, typename System::Staging& staging, typename System::DownloadResponse& response,
              const ReleaseAsset& release, InstallState& state, const std::filesystem::path& temp,
              std::wstring_view name, const std::wstring& host, std::uint16_t port, std::uint32_t& exitCode,
-             std::chrono::milliseconds duration) {
-        { system.IsAppRunning() } -> std::same_as<bool>;
-        { system.SelectReleaseAsset() } -> std::same_as<const ReleaseAsset&>;
-        // A braced GUID, "{xxxxxxxx-...}"; nothing when none can be made.
-        { system.NewGuidText() } -> std::same_as<std::optional<std::wstring>>;
-        // The throwing form of the standard library's query.
-        { system.TempDirectory() } -> std::same_as<std::filesystem::path>;
-        // Throws the user's sentence; nothing is left behind then.
-        { system.CreateStaging(temp, name) } -> std::same_as<typename System::Staging>;
-        // Returns once the server has answered 200; the body is received into the file made after it.
-        { system.OpenDownload(release, host, port) } -> std::same_as<typename System::DownloadResponse>;
-        system.ReceiveDownload(response, staging.NewDownloadFile(), release, state);
-        // Of the locked file.
-        system.Verify(staging, release);
-        // False when the installer could not be started; throws the user's sentence when its paths no longer
-        // lead to it.
-        { system.LaunchAndWait(staging, exitCode) } -> std::same_as<bool>;
-        system.Pause(duration);
-    };
+             std::chrono::milliseconds duration)
+{
+    {
+        system.IsAppRunning()
+        } -> std::same_as<bool>;
+    {
+        system.SelectReleaseAsset()
+        } -> std::same_as<const ReleaseAsset&>;
+    // A braced GUID, "{xxxxxxxx-...}"; nothing when none can be made.
+    {
+        system.NewGuidText()
+        } -> std::same_as<std::optional<std::wstring>>;
+    // The throwing form of the standard library's query.
+    {
+        system.TempDirectory()
+        } -> std::same_as<std::filesystem::path>;
+    // Throws the user's sentence; nothing is left behind then.
+    {
+        system.CreateStaging(temp, name)
+        } -> std::same_as<typename System::Staging>;
+    // Returns once the server has answered 200; the body is received into the file made after it.
+    {
+        system.OpenDownload(release, host, port)
+        } -> std::same_as<typename System::DownloadResponse>;
+    system.ReceiveDownload(response, staging.NewDownloadFile(), release, state);
+    // Of the locked file.
+    system.Verify(staging, release);
+    // False when the installer could not be started; throws the user's sentence when its paths no longer
+    // lead to it.
+    {
+        system.LaunchAndWait(staging, exitCode)
+        } -> std::same_as<bool>;
+    system.Pause(duration);
+};
 
 namespace workflow {
 

@@ -51,7 +51,7 @@ StagingDirectory WindowsInstallSystem::CreateStaging(const std::filesystem::path
 }
 
 DownloadResponse WindowsInstallSystem::OpenDownload(const ReleaseAsset& release, const std::wstring& host,
-                                                   std::uint16_t port)
+                                                    std::uint16_t port)
 {
     return lumivance::OpenDownload(release, host, port);
 }

@@ -34,9 +34,7 @@ public:
     // The real staging directory, whose removals are logged.
     class Staging {
     public:
-        Staging(StagingDirectory&& staging, FakeInstallerSystem& system) : real(std::move(staging)), system_(&system)
-        {
-        }
+        Staging(StagingDirectory&& staging, FakeInstallerSystem& system) : real(std::move(staging)), system_(&system) {}
         std::optional<InstallerPaths> ExpectedInstallerPaths() const { return real.ExpectedInstallerPaths(); }
         const char* StartRefusal(const InstallerPaths& paths) const { return real.StartRefusal(paths); }
         FileHandle NewDownloadFile() const { return real.NewDownloadFile(); }
