@@ -39,9 +39,7 @@ DownloadResponse OpenDownload(const ReleaseAsset& asset, const std::wstring& hos
 template <typename Clock>
 concept DownloadClock = requires(Clock& clock)
 {
-    {
-        clock.TickCount()
-        } -> std::same_as<std::uint64_t>;
+    requires std::same_as<decltype(clock.TickCount()), std::uint64_t>;
 };
 
 // GetTickCount64.

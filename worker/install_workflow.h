@@ -43,23 +43,15 @@ concept InstallStaging = std::move_constructible<Staging> &&
     requires(Staging& staging, const Staging& held, const InstallerPaths& paths)
 {
     // The paths the installer will be started by; nothing when the directory's place cannot be read.
-    {
-        held.ExpectedInstallerPaths()
-        } -> std::same_as<std::optional<InstallerPaths>>;
+    requires std::same_as<decltype(held.ExpectedInstallerPaths()), std::optional<InstallerPaths>>;
     // The sentence when the paths would not start what setup holds; nullptr when they would.
-    {
-        held.StartRefusal(paths)
-        } -> std::same_as<const char*>;
+    requires std::same_as<decltype(held.StartRefusal(paths)), const char*>;
     // The staging file, made new for the download to write through (empty when it cannot be).
     staging.NewDownloadFile();
     // Read sharing only, until the staging is removed; false while another program has the file.
-    {
-        staging.LockFile()
-        } -> std::same_as<bool>;
+    requires std::same_as<decltype(staging.LockFile()), bool>;
     // False when another try may succeed.
-    {
-        staging.Remove()
-        } -> std::same_as<bool>;
+    requires std::same_as<decltype(staging.Remove()), bool>;
 };
 
 // What the workflow asks of the system it runs on.
@@ -70,36 +62,22 @@ concept InstallSystem = InstallStaging<typename System::Staging> &&
              std::wstring_view name, const std::wstring& host, std::uint16_t port, std::uint32_t& exitCode,
              std::chrono::milliseconds duration)
 {
-    {
-        system.IsAppRunning()
-        } -> std::same_as<bool>;
-    {
-        system.SelectReleaseAsset()
-        } -> std::same_as<const ReleaseAsset&>;
+    requires std::same_as<decltype(system.IsAppRunning()), bool>;
+    requires std::same_as<decltype(system.SelectReleaseAsset()), const ReleaseAsset&>;
     // A braced GUID, "{xxxxxxxx-...}"; nothing when none can be made.
-    {
-        system.NewGuidText()
-        } -> std::same_as<std::optional<std::wstring>>;
+    requires std::same_as<decltype(system.NewGuidText()), std::optional<std::wstring>>;
     // The throwing form of the standard library's query.
-    {
-        system.TempDirectory()
-        } -> std::same_as<std::filesystem::path>;
+    requires std::same_as<decltype(system.TempDirectory()), std::filesystem::path>;
     // Throws the user's sentence; nothing is left behind then.
-    {
-        system.CreateStaging(temp, name)
-        } -> std::same_as<typename System::Staging>;
-    // Returns once the server has answered 200; the body is received into the file made after it.
-    {
-        system.OpenDownload(release, host, port)
-        } -> std::same_as<typename System::DownloadResponse>;
+    requires std::same_as<decltype(system.CreateStaging(temp, name)), typename System::Staging>;
+    // Returns once the server has answered 200, before any of the body; the file is made after it.
+    requires std::same_as<decltype(system.OpenDownload(release, host, port)), typename System::DownloadResponse>;
     system.ReceiveDownload(response, staging.NewDownloadFile(), release, state);
     // Of the locked file.
     system.Verify(staging, release);
     // False when the installer could not be started; throws the user's sentence when its paths no longer
     // lead to it.
-    {
-        system.LaunchAndWait(staging, exitCode)
-        } -> std::same_as<bool>;
+    requires std::same_as<decltype(system.LaunchAndWait(staging, exitCode)), bool>;
     system.Pause(duration);
 };
 
