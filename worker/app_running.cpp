@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/ascii_letter.h"
 #include "worker/name_comparison.h"
 
 namespace lumivance {
