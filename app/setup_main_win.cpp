@@ -1,14 +1,10 @@
-#include "app/setup_main.h"
+#include "app/setup_main_win.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <utility>
-
-#include "app/attempt_loop.h"
 #include "app/dll_search_win.h"
-#include "app/progress_dialog_win.h"
-#include "base/unique_resource_win.h"
+#include "app/progress_dialog.h"
 
 namespace lumivance {
 namespace {
@@ -16,26 +12,7 @@ namespace {
 constexpr wchar_t kMutexName[] = L"Local\\LumivanceInstaller";
 constexpr wchar_t kAlreadyRunning[] = L"Lumivance setup is already running.";
 constexpr wchar_t kAlreadyRunningCaption[] = L"Lumivance";
-constexpr int kExitAlreadyRunning = 1;
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
-
-AttemptCalls RealAttemptCalls(const SetupCalls& setup, bool someoneCanAnswer)
-{
-    return {
-        // The thread's first frames are Windows' and winpthreads', which DWARF unwinding (32-bit MinGW)
-        // cannot cross: the worker's body is noexcept, so a stray exception ends the process right here.
-        .startWorker =
-            [&setup](InstallState* state) {
-                return std::thread([run = setup.runInstall, state]() noexcept { run(state); });
-            },
-        .showProgress = [](InstallState& state) -> std::int32_t { return ShowProgressDialog(state); },
-        .askRetry =
-            [someoneCanAnswer](const std::wstring& text) {
-                return someoneCanAnswer &&
-                       MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) == IDRETRY;
-            },
-    };
-}
 
 }  // namespace
 
@@ -48,9 +25,9 @@ std::uint32_t ProcessWindowStationFlags()
     return flags.dwFlags;
 }
 
-static_assert(noexcept(SetupMainWith(std::declval<const SetupCalls&>())), "wWinMain's caller is the C runtime");
+namespace setup_main {
 
-int SetupMainWith(const SetupCalls& calls) noexcept
+void HardenProcess() noexcept
 {
     // Before anything can load a DLL: from here on DLLs come from System32 only, never from the folder
     // setup was started from. Every DLL but KERNEL32 and msvcrt is delay-loaded, so none came earlier.
@@ -63,23 +40,24 @@ int SetupMainWith(const SetupCalls& calls) noexcept
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_PROGRESS_CLASS;
     InitCommonControlsEx(&controls);
+}
 
-    const bool someoneCanAnswer = SomeoneCanAnswer(calls.windowStationFlags());
-    const KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
+KernelHandle TakeSingleInstance(bool someoneCanAnswer) noexcept
+{
+    KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         if (someoneCanAnswer) {
             MessageBoxW(nullptr, kAlreadyRunning, kAlreadyRunningCaption, MB_ICONINFORMATION);
         }
-        return kExitAlreadyRunning;
+        return {};
     }
-
-    if (calls.removeLeftovers) {
-        calls.removeLeftovers();
-    }
-
-    InstallState state;
-    // The exit code's 32 bits reach Windows unchanged through the int.
-    return static_cast<int>(RunAttemptsWith(state, RealAttemptCalls(calls, someoneCanAnswer)));
+    return mutex;
 }
 
+bool AskRetryInBox(const std::wstring& text)
+{
+    return MessageBoxW(nullptr, text.c_str(), kSetupTitle, MB_ICONERROR | MB_RETRYCANCEL) == IDRETRY;
+}
+
+}  // namespace setup_main
 }  // namespace lumivance

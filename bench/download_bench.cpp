@@ -2,8 +2,8 @@
 // in LUMIVANCE_DOWNLOAD_PORT) of its generated SIZE-byte body, or of the SIZE-byte file it serves as NAME
 // (--file NAME=PATH), then one result line:
 //   mode=<product|bare> bytes=<n> ms=<elapsed> peak_working_set=<bytes>
-// product: DownloadInstaller as the program calls it. bare: the least a WinHTTP client can do, a read loop
-// handing each chunk straight to WriteFile, as the yardstick.
+// product: OpenDownload and ReceiveDownload as the program calls them. bare: the least a WinHTTP client can
+// do, a read loop handing each chunk straight to WriteFile, as the yardstick.
 #include <windows.h>
 #include <psapi.h>
 #include <winhttp.h>
@@ -86,11 +86,10 @@ int wmain(int argc, wchar_t** argv)
         if (mode == L"product") {
             lumivance::InstallState state;
             const lumivance::ReleaseAsset asset{path.c_str(), "", size};
-            const auto createFile = [&output] {
-                return lumivance::FileHandle(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-            };
-            lumivance::DownloadInstaller(asset, createFile, state, L"localhost", port);
+            const lumivance::DownloadResponse response = lumivance::OpenDownload(asset, L"localhost", port);
+            lumivance::FileHandle file(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+            lumivance::ReceiveDownload(response, std::move(file), asset, state);
             bytes = std::filesystem::file_size(output);
         } else if (mode == L"bare") {
             bytes = BareDownload(path, output, port);

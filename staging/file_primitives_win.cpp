@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/loaded_function_win.h"
 #include "staging/launch_path.h"
 
 namespace lumivance {
@@ -31,8 +32,7 @@ RelativeOpen OpenRelative(HANDLE root, std::wstring_view name, ACCESS_MASK acces
                           ULONG options, PSECURITY_DESCRIPTOR security)
 {
     // The one call that opens relative to a handle is ntdll's, which every process has mapped.
-    static const auto ntCreateFile = reinterpret_cast<NtCreateFileCall>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    static const auto ntCreateFile = LoadedFunction<NtCreateFileCall>(L"ntdll.dll", "NtCreateFile");
     if (ntCreateFile == nullptr) {
         return {FileHandle(), kNoEntryPoint};
     }
@@ -95,8 +95,8 @@ bool PathOpens(const std::wstring& path, HANDLE held)
 
 bool OnRemoteVolume(HANDLE handle)
 {
-    static const auto query = reinterpret_cast<NtQueryVolumeInformationFileCall>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryVolumeInformationFile")));
+    static const auto query =
+        LoadedFunction<NtQueryVolumeInformationFileCall>(L"ntdll.dll", "NtQueryVolumeInformationFile");
     DeviceInformation device{};
     IO_STATUS_BLOCK io{};
     // Unknown counts as remote: only an elevated setup asks, and it refuses then.

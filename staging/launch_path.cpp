@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "base/ascii_letter.h"
 #include "staging/staging_sentences.h"
 
 namespace lumivance {
@@ -66,7 +67,7 @@ std::optional<std::wstring> PlainPath(std::wstring_view finalPath)
     }
     const std::wstring_view rest = finalPath.substr(finalPath.starts_with(kLocalPrefix) ? kLocalPrefix.size() : 0);
     const bool drive = finalPath.starts_with(kLocalPrefix) && rest.size() >= 3 && rest[1] == L':' && rest[2] == L'\\' &&
-                       ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'));
+                       IsAsciiLetter(rest[0]);
     if (!drive) {
         return std::nullopt;
     }

@@ -21,11 +21,6 @@ namespace {
 constexpr DWORD kBlockerAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 constexpr DWORD kBlockerSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-[[noreturn]] void Refuse(const char* sentence)
-{
-    throw std::runtime_error(sentence);
-}
-
 // The staging file, as itself and never through a link; empty when it is not there as a plain file.
 RelativeOpen OpenStagingFile(HANDLE directory, ACCESS_MASK access, ULONG share)
 {
@@ -46,7 +41,7 @@ StagingDirectory StagingDirectory::Create(const std::filesystem::path& temp, std
     if (!account || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
                         StagingDirectorySecurity(*account).c_str(), SDDL_REVISION_1,
                         reinterpret_cast<PSECURITY_DESCRIPTOR*>(security.put()), nullptr)) {
-        Refuse(kCouldNotPrepareInstallation);
+        throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     // The temp folder itself may lawfully be reached through a link, so it is opened the ordinary way, once;
     // the staging directory is created inside that handle and held from the creating handle on, so there is
@@ -54,14 +49,14 @@ StagingDirectory StagingDirectory::Create(const std::filesystem::path& temp, std
     const FileHandle parent(CreateFileW(temp.c_str(), FILE_TRAVERSE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!parent) {
-        Refuse(kCouldNotPrepareInstallation);
+        throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     StagingDirectory staging;
     staging.blocker_ = OpenRelative(parent.get(), name, kBlockerAccess | READ_CONTROL, kBlockerSharing, kCreateNew,
                                     FILE_DIRECTORY_FILE, security.get())
                            .handle;
     if (!staging.blocker_) {
-        Refuse(kCouldNotPrepareInstallation);
+        throw std::runtime_error(kCouldNotPrepareInstallation);
     }
     staging.anchor_ =
         OpenRelative(staging.blocker_.get(), L"", FILE_READ_ATTRIBUTES, kShareAll, kOpenExisting, FILE_DIRECTORY_FILE)
@@ -74,7 +69,7 @@ StagingDirectory StagingDirectory::Create(const std::filesystem::path& temp, std
     }
     if (refusal != nullptr) {
         staging.Remove();  // made just now, and empty
-        Refuse(refusal);
+        throw std::runtime_error(refusal);
     }
     staging.elevated_ = account->elevated;
     staging.remote_ = OnRemoteVolume(staging.blocker_.get());

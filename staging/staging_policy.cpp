@@ -27,8 +27,8 @@ std::wstring_view ExpectedOwner(const SetupAccount& account) noexcept
 
 std::wstring StagingDirectorySecurity(const SetupAccount& account)
 {
-    const std::wstring_view second = account.elevated ? kAdministratorsSid : std::wstring_view(account.userSid);
-    return L"O:" + std::wstring(ExpectedOwner(account)) + L"D:P" + FullControlFor(kSystemSid) + FullControlFor(second);
+    const std::wstring_view owner = ExpectedOwner(account);
+    return L"O:" + std::wstring(owner) + L"D:P" + FullControlFor(kSystemSid) + FullControlFor(owner);
 }
 
 bool IsSetupsOwnDirectory(const ObservedSecurity& security, const SetupAccount& account)

@@ -12,20 +12,17 @@
 namespace lumivance {
 namespace {
 
-class WindowsLeftover final : public LeftoverDirectory {
+class WindowsLeftover {
 public:
     explicit WindowsLeftover(FileHandle look) : look_(std::move(look)) {}
 
-    bool IsPlainDirectory() const override
+    bool IsPlainDirectory() const
     {
         return HasAttributes(look_.get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT);
     }
-    std::optional<ObservedSecurity> Security() const override { return ReadSecurity(look_.get()); }
-    std::optional<std::vector<ListedEntry>> Entries() const override
-    {
-        return ListDirectory(held_ ? held_.get() : look_.get());
-    }
-    bool HoldForRemoval() override
+    std::optional<ObservedSecurity> Security() const { return ReadSecurity(look_.get()); }
+    std::optional<std::vector<ListedEntry>> Entries() const { return ListDirectory(held_ ? held_.get() : look_.get()); }
+    bool HoldForRemoval()
     {
         // The same object as the look-only handle, whatever its name leads to now. A running setup holds its
         // directory without delete sharing, so this fails for as long as it runs.
@@ -34,7 +31,7 @@ public:
                     .handle;
         return static_cast<bool>(held_);
     }
-    void RemoveHeld(const std::vector<ListedEntry>& entries) override
+    void RemoveHeld(const std::vector<ListedEntry>& entries)
     {
         if (!entries.empty()) {
             // Looked at, then deleted as that same object: only a plain file goes.
@@ -56,8 +53,10 @@ private:
     FileHandle held_;
 };
 
-class WindowsSweep final : public SweepSystem {
+class WindowsSweep {
 public:
+    using Look = WindowsLeftover;
+
     explicit WindowsSweep(std::filesystem::path temp)
         : temp_(std::move(temp)),
           parent_(CreateFileW(temp_.c_str(), FILE_TRAVERSE | FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll, nullptr,
@@ -65,8 +64,8 @@ public:
     {
     }
 
-    std::optional<SetupAccount> Account() override { return CurrentAccount(); }
-    std::optional<std::wstring> NextCandidate() override
+    std::optional<SetupAccount> Account() { return CurrentAccount(); }
+    std::optional<std::wstring> NextCandidate()
     {
         WIN32_FIND_DATAW found{};
         if (!parent_) {
@@ -84,23 +83,25 @@ public:
         }
         return std::wstring(found.cFileName);
     }
-    std::unique_ptr<LeftoverDirectory> OpenToLook(const std::wstring& name) override
+    std::optional<WindowsLeftover> OpenToLook(const std::wstring& name)
     {
         FileHandle look = OpenRelative(parent_.get(), name, READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                        kShareAll, kOpenExisting, FILE_DIRECTORY_FILE)
                               .handle;
         if (!look) {
-            return nullptr;
+            return std::nullopt;
         }
-        return std::make_unique<WindowsLeftover>(std::move(look));
+        return WindowsLeftover(std::move(look));
     }
-    std::uint64_t TickMs() override { return GetTickCount64(); }
+    std::uint64_t TickMs() { return GetTickCount64(); }
 
 private:
     std::filesystem::path temp_;
     FileHandle parent_;
     FindHandle find_;
 };
+
+static_assert(SweepSystem<WindowsSweep>);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/ascii_letter.h"
 #include "worker/name_comparison.h"
 
 namespace lumivance {
@@ -33,29 +34,20 @@ std::wstring ExpectedInstallDirectory(std::wstring_view localAppData)
     return directory;
 }
 
-bool IsAppRunningWith(const AppRunningCalls& calls)
+namespace app_running {
+
+void RequireProcessList(bool obtained)
 {
-    const std::wstring localAppData = calls.localAppData();
-    if (localAppData.empty()) {
-        return false;
-    }
-    const std::wstring installDirectory = ExpectedInstallDirectory(localAppData);
-    // Held until the walk ends, whichever way it ends.
-    const std::unique_ptr<ProcessSnapshot> snapshot = calls.takeSnapshot();
-    if (!snapshot) {
+    if (!obtained) {
         throw std::runtime_error(kProcessListUnavailable);
     }
-    while (const std::optional<ProcessEntry> entry = snapshot->Next()) {
-        // Opening every process would cost a handle per process; only a matching name is worth a look.
-        if (!EqualFoldingAsciiCase(entry->exeFileName, kAppFileName)) {
-            continue;
-        }
-        const std::optional<std::wstring> image = calls.imagePath(entry->processId);
-        if (image && StartsWithFoldingAsciiCase(*image, installDirectory)) {
-            return true;
-        }
-    }
-    return false;
 }
+
+bool HasAppFileName(const ProcessEntry& entry) noexcept
+{
+    return EqualFoldingAsciiCase(entry.exeFileName, kAppFileName);
+}
+
+}  // namespace app_running
 
 }  // namespace lumivance

@@ -35,11 +35,11 @@ std::wstring ReadLocalAppData()
 }
 
 // One Toolhelp walk: the snapshot and the entry the last name points into.
-class ToolhelpSnapshot final : public ProcessSnapshot {
+class ToolhelpSnapshot {
 public:
     explicit ToolhelpSnapshot(FileHandle snapshot) : snapshot_(std::move(snapshot)) { entry_.dwSize = sizeof entry_; }
 
-    std::optional<ProcessEntry> Next() override
+    std::optional<ProcessEntry> Next()
     {
         const BOOL listed =
             started_ ? Process32NextW(snapshot_.get(), &entry_) : Process32FirstW(snapshot_.get(), &entry_);
@@ -57,13 +57,13 @@ private:
     bool started_ = false;
 };
 
-std::unique_ptr<ProcessSnapshot> TakeToolhelpSnapshot()
+std::optional<ToolhelpSnapshot> TakeToolhelpSnapshot()
 {
     FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
-        return nullptr;
+        return std::nullopt;
     }
-    return std::make_unique<ToolhelpSnapshot>(std::move(snapshot));
+    return ToolhelpSnapshot(std::move(snapshot));
 }
 
 std::optional<std::wstring> QueryImagePath(std::uint32_t processId)
@@ -81,20 +81,19 @@ std::optional<std::wstring> QueryImagePath(std::uint32_t processId)
     return image;
 }
 
-}  // namespace
+struct WindowsProcesses {
+    using Snapshot = ToolhelpSnapshot;
+    std::wstring LocalAppData() { return ReadLocalAppData(); }
+    std::optional<ToolhelpSnapshot> TakeSnapshot() { return TakeToolhelpSnapshot(); }
+    std::optional<std::wstring> ImagePath(std::uint32_t processId) { return QueryImagePath(processId); }
+};
 
-AppRunningCalls RealAppRunningCalls()
-{
-    return {
-        .localAppData = ReadLocalAppData,
-        .takeSnapshot = TakeToolhelpSnapshot,
-        .imagePath = QueryImagePath,
-    };
-}
+}  // namespace
 
 bool IsAppRunning()
 {
-    return IsAppRunningWith(RealAppRunningCalls());
+    WindowsProcesses system;
+    return IsAppRunningWith(system);
 }
 
 }  // namespace lumivance

@@ -9,15 +9,18 @@
 
 #include "base/install_state.h"
 #include "base/release_asset.h"
+#include "base/unique_resource_win.h"
+#include "download/download_installer_win.h"
 #include "staging/staging_directory_win.h"
 
 namespace lumivance {
 
-// The system the install workflow runs on (worker/install_workflow.h lists what it asks of it): the one
-// place where the real functions of every layer are wired together for it.
+// The system the install workflow runs on (InstallSystem in worker/install_workflow.h): the one place where
+// the real functions of every layer are wired together for it.
 class WindowsInstallSystem {
 public:
     using Staging = StagingDirectory;
+    using DownloadResponse = lumivance::DownloadResponse;
 
     bool IsAppRunning();
     const ReleaseAsset& SelectReleaseAsset();
@@ -25,9 +28,10 @@ public:
     std::optional<std::wstring> NewGuidText();
     std::filesystem::path TempDirectory();
     Staging CreateStaging(const std::filesystem::path& temp, std::wstring_view name);
-    // Into the staging file, made new inside the held directory once the server has answered.
-    void Download(const ReleaseAsset& release, Staging& staging, InstallState& state, const std::wstring& host,
-                  std::uint16_t port);
+    DownloadResponse OpenDownload(const ReleaseAsset& release, const std::wstring& host, std::uint16_t port);
+    // Into the staging file, made new inside the held directory after the server has answered.
+    void ReceiveDownload(const DownloadResponse& response, FileHandle file, const ReleaseAsset& release,
+                         InstallState& state);
     // Size, digest and signature of the locked file, read through its handle.
     void Verify(Staging& staging, const ReleaseAsset& release);
     // Starts the installer by the locked file's final path, read right before, with the directory's final path

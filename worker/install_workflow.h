@@ -1,35 +1,17 @@
 #pragma once
 
-// One attempt, start to end, on the worker thread. The sequence is platform-free; the system it runs on is a
-// type with these members (the real one is WindowsInstallSystem, worker/install_system_win.h; the native
-// tests script their own):
-//   bool IsAppRunning();
-//   const ReleaseAsset& SelectReleaseAsset();
-//   std::optional<std::wstring> NewGuidText();        a braced GUID, "{xxxxxxxx-...}"
-//   std::filesystem::path TempDirectory();            the throwing form of the standard library's query
-//   Staging CreateStaging(const std::filesystem::path& temp, std::wstring_view name);
-//                                                     throws the user's sentence; nothing left behind then
-//   void Download(const ReleaseAsset&, Staging&, InstallState&, const std::wstring& host, std::uint16_t port);
-//   void Verify(Staging&, const ReleaseAsset&);       the locked file
-//   bool LaunchAndWait(Staging&, std::uint32_t& exitCode);
-//                                                     false when the installer could not be started; throws
-//                                                     the user's sentence when its paths no longer lead to it
-//   void Pause(std::chrono::milliseconds);
-// and a move-only Staging that owns what the attempt made in the temp folder:
-//   std::optional<InstallerPaths> ExpectedInstallerPaths() const;
-//   const char* StartRefusal(const InstallerPaths&) const;
-//                                                     the sentence when the paths would not start what setup
-//                                                     holds; nullptr when they would
-//   bool LockFile();                                  read sharing only, until the staging is removed; false
-//                                                     while another program has the file
-//   bool Remove();                                    false when another try may succeed
+// One attempt, start to end, on the worker thread. The sequence is platform-free; the system it runs on is
+// any type that satisfies InstallSystem below (the real one is WindowsInstallSystem, worker/install_system_win.h;
+// the native tests script their own).
 #include <chrono>
+#include <concepts>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "base/cancelled.h"
 #include "base/install_state.h"
@@ -55,11 +37,55 @@ inline constexpr char kInstallFailed[] = "Lumivance could not be installed. Clos
 inline constexpr int kBusyFileTries = 10;
 inline constexpr auto kBusyFilePause = std::chrono::milliseconds(200);
 
+// The staging object of one attempt: move-only, it owns what the attempt made in the temp folder.
+template <typename Staging>
+concept InstallStaging = std::move_constructible<Staging> &&
+    requires(Staging& staging, const Staging& held, const InstallerPaths& paths)
+{
+    // The paths the installer will be started by; nothing when the directory's place cannot be read.
+    requires std::same_as<decltype(held.ExpectedInstallerPaths()), std::optional<InstallerPaths>>;
+    // The sentence when the paths would not start what setup holds; nullptr when they would.
+    requires std::same_as<decltype(held.StartRefusal(paths)), const char*>;
+    // The staging file, made new for the download to write through (empty when it cannot be).
+    staging.NewDownloadFile();
+    // Read sharing only, until the staging is removed; false while another program has the file.
+    requires std::same_as<decltype(staging.LockFile()), bool>;
+    // False when another try may succeed.
+    requires std::same_as<decltype(staging.Remove()), bool>;
+};
+
+// What the workflow asks of the system it runs on.
+template <typename System>
+concept InstallSystem = InstallStaging<typename System::Staging> &&
+    requires(System& system, typename System::Staging& staging, typename System::DownloadResponse& response,
+             const ReleaseAsset& release, InstallState& state, const std::filesystem::path& temp,
+             std::wstring_view name, const std::wstring& host, std::uint16_t port, std::uint32_t& exitCode,
+             std::chrono::milliseconds duration)
+{
+    requires std::same_as<decltype(system.IsAppRunning()), bool>;
+    requires std::same_as<decltype(system.SelectReleaseAsset()), const ReleaseAsset&>;
+    // A braced GUID, "{xxxxxxxx-...}"; nothing when none can be made.
+    requires std::same_as<decltype(system.NewGuidText()), std::optional<std::wstring>>;
+    // The throwing form of the standard library's query.
+    requires std::same_as<decltype(system.TempDirectory()), std::filesystem::path>;
+    // Throws the user's sentence; nothing is left behind then.
+    requires std::same_as<decltype(system.CreateStaging(temp, name)), typename System::Staging>;
+    // Returns once the server has answered 200, before any of the body; the file is made after it.
+    requires std::same_as<decltype(system.OpenDownload(release, host, port)), typename System::DownloadResponse>;
+    system.ReceiveDownload(response, staging.NewDownloadFile(), release, state);
+    // Of the locked file.
+    system.Verify(staging, release);
+    // False when the installer could not be started; throws the user's sentence when its paths no longer
+    // lead to it.
+    requires std::same_as<decltype(system.LaunchAndWait(staging, exitCode)), bool>;
+    system.Pause(duration);
+};
+
 namespace workflow {
 
 // `staging` is what the clean-up must undo: everything the attempt made in the temp folder, from the
 // directory's creation on.
-template <typename System>
+template <InstallSystem System>
 void RunSteps(InstallState& state, System& system, std::optional<typename System::Staging>& staging)
 {
     if (system.IsAppRunning()) {
@@ -89,7 +115,12 @@ void RunSteps(InstallState& state, System& system, std::optional<typename System
         throw std::runtime_error(refusal);  // before any request: the launch would be refused after it
     }
 
-    system.Download(release, *staging, state, kDownloadHost, kDownloadPort);
+    {
+        // The file is made only once the server has answered 200, so a refused request leaves none behind; the
+        // response closes before the file is locked.
+        typename System::DownloadResponse response = system.OpenDownload(release, kDownloadHost, kDownloadPort);
+        system.ReceiveDownload(response, staging->NewDownloadFile(), release, state);
+    }
     for (int attempt = 1; !staging->LockFile(); ++attempt) {
         if (attempt == kBusyFileTries) {
             throw std::runtime_error(kDownloadInUse);
@@ -97,17 +128,13 @@ void RunSteps(InstallState& state, System& system, std::optional<typename System
         system.Pause(kBusyFilePause);
     }
 
-    if (state.cancelRequested.load()) {
-        throw Cancelled{};
-    }
+    ThrowIfCancelled(state);
     state.phase.exchange(InstallPhase::Verifying);
     system.Verify(*staging, release);
 
     state.phase.exchange(InstallPhase::Installing);
     // The last look at cancel: once the installer runs, neither it nor the wait can be interrupted.
-    if (state.cancelRequested.load()) {
-        throw Cancelled{};
-    }
+    ThrowIfCancelled(state);
     if (system.IsAppRunning()) {
         throw std::runtime_error(kAppRunningBeforeLaunch);
     }
@@ -119,7 +146,7 @@ void RunSteps(InstallState& state, System& system, std::optional<typename System
     }
 }
 
-template <typename System>
+template <InstallSystem System>
 void Remove(System& system, typename System::Staging& staging) noexcept
 {
     try {
@@ -135,7 +162,7 @@ void Remove(System& system, typename System::Staging& staging) noexcept
 
 // One attempt over the given system. Never throws Cancelled or a standard exception: the outcome lands in
 // errorText/exitCode, what the attempt made in the temp folder is removed, and finished is set last.
-template <typename System>
+template <InstallSystem System>
 void RunInstallWith(InstallState& state, System& system)
 {
     std::optional<typename System::Staging> staging;

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "base/unique_resource_win.h"
-#include "download/download_installer_win.h"
 #include "verify/verify_installer_win.h"
 #include "worker/app_running.h"
 #include "worker/install_system_win.h"
@@ -51,11 +50,16 @@ StagingDirectory WindowsInstallSystem::CreateStaging(const std::filesystem::path
     return StagingDirectory::Create(temp, name);
 }
 
-void WindowsInstallSystem::Download(const ReleaseAsset& release, Staging& staging, InstallState& state,
-                                    const std::wstring& host, std::uint16_t port)
+DownloadResponse WindowsInstallSystem::OpenDownload(const ReleaseAsset& release, const std::wstring& host,
+                                                    std::uint16_t port)
 {
-    DownloadInstaller(
-        release, [&staging] { return staging.NewDownloadFile(); }, state, host, port);
+    return lumivance::OpenDownload(release, host, port);
+}
+
+void WindowsInstallSystem::ReceiveDownload(const DownloadResponse& response, FileHandle file,
+                                           const ReleaseAsset& release, InstallState& state)
+{
+    lumivance::ReceiveDownload(response, std::move(file), release, state);
 }
 
 void WindowsInstallSystem::Verify(Staging& staging, const ReleaseAsset& release)
@@ -102,6 +106,8 @@ void WindowsInstallSystem::Pause(std::chrono::milliseconds duration)
 {
     std::this_thread::sleep_for(duration);
 }
+
+static_assert(InstallSystem<WindowsInstallSystem>);
 
 void RunInstall(InstallState* state) noexcept
 {

@@ -9,12 +9,6 @@ namespace lumivance {
 // answer never depends on the machine's language settings.
 bool EqualFoldingAsciiCase(std::wstring_view left, std::wstring_view right) noexcept;
 
-// A-Z or a-z: the letters a drive is named by, whatever the machine's language.
-constexpr bool IsAsciiLetter(wchar_t unit) noexcept
-{
-    return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
-}
-
 // True when the first prefix.size() units of text equal prefix under the same rule; a shorter text never
 // matches.
 bool StartsWithFoldingAsciiCase(std::wstring_view text, std::wstring_view prefix) noexcept;

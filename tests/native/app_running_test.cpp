@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "worker/app_running.h"
@@ -76,43 +77,55 @@ struct FakeSystem {
     std::vector<FakeProcess> processes;
     bool snapshotFails = false;
     WalkLog log;
+    std::wstring localAppData;
 
     // The walk's position, counted as released when the check lets go of it.
-    struct FakeSnapshot final : ProcessSnapshot {
-        explicit FakeSnapshot(FakeSystem& system) : system(system) {}
-        ~FakeSnapshot() override { ++system.log.snapshotsReleased; }
-        std::optional<ProcessEntry> Next() override
+    class Snapshot {
+    public:
+        explicit Snapshot(FakeSystem& system) : system_(&system) {}
+        Snapshot(Snapshot&& other) noexcept : system_(std::exchange(other.system_, nullptr)), next_(other.next_) {}
+        Snapshot& operator=(Snapshot&&) = delete;
+        ~Snapshot()
         {
-            if (next == system.processes.size()) {
+            if (system_ != nullptr) {
+                ++system_->log.snapshotsReleased;
+            }
+        }
+        std::optional<ProcessEntry> Next()
+        {
+            if (next_ == system_->processes.size()) {
                 return std::nullopt;
             }
-            ++system.log.entriesListed;
-            const std::size_t index = next++;
-            return ProcessEntry{system.processes[index].exeFileName,
+            ++system_->log.entriesListed;
+            const std::size_t index = next_++;
+            return ProcessEntry{system_->processes[index].exeFileName,
                                 kFirstProcessId + static_cast<std::uint32_t>(index)};
         }
-        FakeSystem& system;
-        std::size_t next = 0;
+
+    private:
+        FakeSystem* system_;
+        std::size_t next_ = 0;
     };
 
-    bool Check(std::wstring_view localAppData)
+    std::wstring LocalAppData() { return localAppData; }
+    std::optional<Snapshot> TakeSnapshot()
     {
-        const std::wstring value(localAppData);
-        return IsAppRunningWith({
-            .localAppData = [value] { return value; },
-            .takeSnapshot = [this]() -> std::unique_ptr<ProcessSnapshot> {
-                ++log.snapshotsTaken;
-                if (snapshotFails) {
-                    return nullptr;
-                }
-                return std::make_unique<FakeSnapshot>(*this);
-            },
-            .imagePath =
-                [this](std::uint32_t processId) {
-                    log.imagesAsked.push_back(processId);
-                    return processes.at(processId - kFirstProcessId).image;
-                },
-        });
+        ++log.snapshotsTaken;
+        if (snapshotFails) {
+            return std::nullopt;
+        }
+        return Snapshot(*this);
+    }
+    std::optional<std::wstring> ImagePath(std::uint32_t processId)
+    {
+        log.imagesAsked.push_back(processId);
+        return processes.at(processId - kFirstProcessId).image;
+    }
+
+    bool Check(std::wstring_view value)
+    {
+        localAppData = value;
+        return IsAppRunningWith(*this);
     }
 };
 

@@ -37,9 +37,10 @@ struct Start {
 struct Script {
     // One body per attempt (the last one serves every later attempt); each ends by setting finished.
     std::vector<std::function<void(InstallState&)>> workers;
-    std::vector<bool> threadFails;  // per attempt: std::thread could not be made
-    std::int32_t dialogResult = 0;  // what ShowProgressDialog returns
-    std::vector<bool> answers;      // per box: true for Retry
+    std::vector<bool> threadFails;   // per attempt: std::thread could not be made
+    bool threadOutOfMemory = false;  // std::thread could not allocate its state, every attempt
+    std::int32_t dialogResult = 0;   // what ShowProgressDialog returns
+    std::vector<bool> answers;       // per box: true for Retry
 
     std::vector<Start> starts;
     std::vector<std::wstring> boxes;
@@ -47,45 +48,44 @@ struct Script {
     bool boxBeforeJoin = false;
     int attempts = 0;
 
-    AttemptCalls Calls()
+    std::thread StartWorker(InstallState* state)
     {
-        return {
-            .startWorker =
-                [this](InstallState* state) {
-                    const int attempt = attempts++;
-                    if (attempt < static_cast<int>(threadFails.size()) && threadFails[attempt]) {
-                        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-                    }
-                    auto body = workers[std::min<std::size_t>(starts.size(), workers.size() - 1)];
-                    starts.push_back({state->cancelRequested.load(), state->finished.load(),
-                                      state->progressPercent.load(), state->phase.load(), state->errorText,
-                                      state->exitCode});
-                    workerExited.store(false);
-                    return std::thread([this, state, body] {
-                        body(*state);
-                        std::this_thread::sleep_for(20ms);  // after finished: only the join waits for this
-                        workerExited.store(true);
-                    });
-                },
-            .showProgress =
-                [this](InstallState& state) {
-                    if (dialogResult >= 0) {
-                        while (!state.finished.load()) {  // the dialog closes on finished
-                            std::this_thread::sleep_for(1ms);
-                        }
-                    }
-                    return dialogResult;
-                },
-            .askRetry =
-                [this](const std::wstring& text) {
-                    boxBeforeJoin |= !workerExited.load();
-                    boxes.push_back(text);
-                    const std::size_t index = boxes.size() - 1;
-                    return index < answers.size() && answers[index];
-                },
-        };
+        const int attempt = attempts++;
+        if (threadOutOfMemory) {
+            throw std::bad_alloc();
+        }
+        if (attempt < static_cast<int>(threadFails.size()) && threadFails[attempt]) {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        auto body = workers[std::min<std::size_t>(starts.size(), workers.size() - 1)];
+        starts.push_back({state->cancelRequested.load(), state->finished.load(), state->progressPercent.load(),
+                          state->phase.load(), state->errorText, state->exitCode});
+        workerExited.store(false);
+        return std::thread([this, state, body] {
+            body(*state);
+            std::this_thread::sleep_for(20ms);  // after finished: only the join waits for this
+            workerExited.store(true);
+        });
+    }
+    std::int32_t ShowProgress(InstallState& state)
+    {
+        if (dialogResult >= 0) {
+            while (!state.finished.load()) {  // the dialog closes on finished
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        return dialogResult;
+    }
+    bool AskRetry(const std::wstring& text)
+    {
+        boxBeforeJoin |= !workerExited.load();
+        boxes.push_back(text);
+        const std::size_t index = boxes.size() - 1;
+        return index < answers.size() && answers[index];
     }
 };
+
+static_assert(AttemptSystem<Script>);
 
 void Succeed(InstallState& state)
 {
@@ -124,7 +124,7 @@ TEST(AttemptLoop, RetryStartsAFreshAttemptFromTheResetRecord)
     script.workers = {Fail(L"First.", 1602), Fail(L"Second."), Succeed};
     script.answers = {true, true};
     InstallState state;
-    EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 0u);
+    EXPECT_EQ(RunAttemptsWith(state, script), 0u);
     EXPECT_THAT(script.boxes, ElementsAre(L"First.", L"Second."));
     ASSERT_EQ(script.starts.size(), 3u);
     for (const Start& start : script.starts) {
@@ -144,7 +144,7 @@ TEST(AttemptLoop, ADialogThatCannotBeShownCancelsTheAttempt)
     script.workers = {RunUntilCancelled};
     script.dialogResult = static_cast<std::int32_t>(0x80004005);  // E_FAIL
     InstallState state;
-    EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 1223u) << "the worker must be told to stop, or it runs on alone";
+    EXPECT_EQ(RunAttemptsWith(state, script), 1223u) << "the worker must be told to stop, or it runs on alone";
     EXPECT_THAT(script.boxes, IsEmpty());
 }
 
@@ -159,7 +159,7 @@ TEST(AttemptLoop, ADialogThatReturnsWithoutFailingCancelsNothing)
     }};
     script.dialogResult = 1;
     InstallState state;
-    EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 0u);
+    EXPECT_EQ(RunAttemptsWith(state, script), 0u);
 }
 
 TEST(AttemptLoop, AWorkerThreadThatCannotBeMadeIsAFailureTheUserMayRetry)
@@ -169,7 +169,7 @@ TEST(AttemptLoop, AWorkerThreadThatCannotBeMadeIsAFailureTheUserMayRetry)
         script.workers = {Succeed};
         script.threadFails = {true};
         InstallState state;
-        EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 1u);
+        EXPECT_EQ(RunAttemptsWith(state, script), 1u);
         EXPECT_THAT(script.boxes, ElementsAre(L"Could not prepare installation."));
         EXPECT_THAT(script.starts, IsEmpty());
     }
@@ -179,17 +179,16 @@ TEST(AttemptLoop, AWorkerThreadThatCannotBeMadeIsAFailureTheUserMayRetry)
         script.threadFails = {true, true};
         script.answers = {true, true};
         InstallState state;
-        EXPECT_EQ(RunAttemptsWith(state, script.Calls()), 0u);
+        EXPECT_EQ(RunAttemptsWith(state, script), 0u);
         EXPECT_EQ(script.boxes.size(), 2u);
         EXPECT_EQ(script.starts.size(), 1u);
     }
     {
         // std::thread allocates its state too: running out of memory there is the same failure.
         Script script;
-        AttemptCalls calls = script.Calls();
-        calls.startWorker = [](InstallState*) -> std::thread { throw std::bad_alloc(); };
+        script.threadOutOfMemory = true;
         InstallState state;
-        EXPECT_EQ(RunAttemptsWith(state, calls), 1u);
+        EXPECT_EQ(RunAttemptsWith(state, script), 1u);
         EXPECT_THAT(script.boxes, ElementsAre(L"Could not prepare installation."));
     }
 }

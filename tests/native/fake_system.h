@@ -49,9 +49,15 @@ struct FakeSystem {
             return InstallerPaths{*system_->directoryFinalPath + L"\\LumivanceSetup.exe", *system_->directoryFinalPath};
         }
         const char* StartRefusal(const InstallerPaths&) const { return system_->startRefusal; }
+        // A token for the file: the system logs its making.
+        int NewDownloadFile() const
+        {
+            system_->downloadSteps.push_back("new file");
+            return 1;
+        }
         bool LockFile()
         {
-            system_->calls.push_back("lockFile");
+            system_->calls.push_back(system_->responseOpen ? "lockFile(response open)" : "lockFile");
             locked_ = system_->lockFailures == 0;
             system_->lockFailures -= !locked_;
             return locked_;
@@ -77,7 +83,27 @@ struct FakeSystem {
         bool locked_ = false;
     };
 
+    // The server's answer to the download's request, logged when it closes.
+    class DownloadResponse {
+    public:
+        explicit DownloadResponse(FakeSystem& system) : system_(&system) { system.responseOpen = true; }
+        DownloadResponse(DownloadResponse&& other) noexcept : system_(std::exchange(other.system_, nullptr)) {}
+        DownloadResponse& operator=(DownloadResponse&&) = delete;
+        ~DownloadResponse()
+        {
+            if (system_ != nullptr) {
+                system_->downloadSteps.push_back("close response");
+                system_->responseOpen = false;
+            }
+        }
+
+    private:
+        FakeSystem* system_;
+    };
+
     std::vector<std::string> calls;
+    std::vector<std::string> downloadSteps;  // the download's own steps, in order
+    bool responseOpen = false;
 
     std::vector<bool> appRunningAnswers{false, false};  // first and second check
     std::function<void()> onAppRunningCheck;            // may throw
@@ -152,12 +178,18 @@ struct FakeSystem {
         }
         return Staging(*this);
     }
-    void Download(const ReleaseAsset& row, Staging&, InstallState& state, const std::wstring& host, std::uint16_t port)
+    DownloadResponse OpenDownload(const ReleaseAsset& row, const std::wstring& host, std::uint16_t port)
     {
         calls.push_back("download");
+        downloadSteps.push_back("open");
         downloadedRow = &row;
         downloadHost = host;
         downloadPort = port;
+        return DownloadResponse(*this);
+    }
+    void ReceiveDownload(DownloadResponse&, int file, const ReleaseAsset& row, InstallState& state)
+    {
+        downloadSteps.push_back(file == 1 && &row == downloadedRow ? "receive" : "receive(other file or row)");
         if (onDownload) {
             onDownload(state);
         }
@@ -195,5 +227,7 @@ struct FakeSystem {
         return n;
     }
 };
+
+static_assert(InstallSystem<FakeSystem>);
 
 }  // namespace lumivance::testing

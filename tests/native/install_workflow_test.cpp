@@ -48,9 +48,9 @@ std::filesystem::path TempOfLength(std::size_t length)
     return "/" + std::string(length - 1, 't');
 }
 
-// The fake marks verify and launchAndWait "(unlocked)" when the staging file is not locked then: the plain
-// names say the file stays locked from the download to the installer's exit; the staging object is released
-// only after its removal.
+// The fake marks verify and launchAndWait "(unlocked)" when the staging file is not locked then, and lockFile
+// "(response open)" while the download's response is still held: the plain names say the file stays locked
+// from the download to the installer's exit; the staging object is released only after its removal.
 TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
 {
     FakeSystem fake;
@@ -61,6 +61,8 @@ TEST(InstallWorkflow, SucceedsWithTheInstallersZeroAndCleansUp)
     EXPECT_THAT(fake.calls, ElementsAre("isAppRunning", "selectReleaseAsset", "newGuidText", "tempDirectory",
                                         "createStaging", "expectedInstallerPaths", "download", "lockFile", "verify",
                                         "isAppRunning", "launchAndWait", "remove", "releaseStaging"));
+    // The file is made only after the server's 200.
+    EXPECT_THAT(fake.downloadSteps, ElementsAre("open", "new file", "receive", "close response"));
 }
 
 TEST(InstallWorkflow, NamesTheStagingDirectoryAndFileAndPassesTheReleaseThrough)

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +22,7 @@ const ListedEntry kFile{L"LumivanceSetup.exe", false, false};
 // A temp folder of leftovers: each step the sweep takes is logged as "step name", each open costs the time
 // the test gives it, and each call of any kind (listing, opens, reads, deletes) may cost some more; a call
 // that begins after the sweep's time limit is counted.
-struct FakeTemp final : SweepSystem {
+struct FakeTemp {
     struct Leftover {
         ObservedSecurity security{kUser.userSid, {kSystem, kUser.userSid}};
         std::vector<ListedEntry> entries{kFile};
@@ -44,43 +44,43 @@ struct FakeTemp final : SweepSystem {
         now += msPerCall;
     }
 
-    struct Look final : LeftoverDirectory {
+    struct Look {
         FakeTemp& temp;
         std::wstring name;
         Leftover& leftover;
         Look(FakeTemp& t, std::wstring n, Leftover& l) : temp(t), name(std::move(n)), leftover(l) {}
         void Log(const std::string& step) const { temp.log.push_back(step + " " + testing::PrintToString(name)); }
-        bool IsPlainDirectory() const override
+        bool IsPlainDirectory() const
         {
             temp.Call();
             return leftover.plain;
         }
-        std::optional<ObservedSecurity> Security() const override
+        std::optional<ObservedSecurity> Security() const
         {
             temp.Call();
             Log("security");
             return leftover.security;
         }
-        std::optional<std::vector<ListedEntry>> Entries() const override
+        std::optional<std::vector<ListedEntry>> Entries() const
         {
             temp.Call();
             return leftover.entries;
         }
-        bool HoldForRemoval() override
+        bool HoldForRemoval()
         {
             temp.Call();
             Log("delete access");
             return !leftover.heldBySetup;
         }
-        void RemoveHeld(const std::vector<ListedEntry>&) override
+        void RemoveHeld(const std::vector<ListedEntry>&)
         {
             temp.Call();
             Log("remove");
         }
     };
 
-    std::optional<SetupAccount> Account() override { return kUser; }
-    std::optional<std::wstring> NextCandidate() override
+    std::optional<SetupAccount> Account() { return kUser; }
+    std::optional<std::wstring> NextCandidate()
     {
         Call();
         if (listed == names.size()) {
@@ -88,13 +88,13 @@ struct FakeTemp final : SweepSystem {
         }
         return names[listed++];
     }
-    std::unique_ptr<LeftoverDirectory> OpenToLook(const std::wstring& name) override
+    std::optional<Look> OpenToLook(const std::wstring& name)
     {
         Call();
         now += msPerOpen;
-        return std::make_unique<Look>(*this, name, leftovers.at(name));
+        return Look(*this, name, leftovers.at(name));
     }
-    std::uint64_t TickMs() override { return now; }
+    std::uint64_t TickMs() { return now; }
 
     void Add(const std::wstring& name) { Add(name, Leftover()); }
     void Add(const std::wstring& name, Leftover leftover)
@@ -103,6 +103,8 @@ struct FakeTemp final : SweepSystem {
         leftovers.emplace(name, std::move(leftover));
     }
 };
+
+static_assert(SweepSystem<FakeTemp>);
 
 std::wstring StagingName(int n)
 {

@@ -77,11 +77,11 @@ TEST_F(DownloadControl, CancelDuringTheBodyFinishesTheChunkInHandThenStops)
 
 // The start tick is the clock's first reading; every later reading is that tick until the bar shows at least
 // `jumpAtPercent`, and that tick + `jumpBy` from then on.
-DownloadCalls ClockJumpingAt(const InstallState& state, std::int32_t jumpAtPercent, std::uint64_t jumpBy)
+testing::TestClock ClockJumpingAt(const InstallState& state, std::int32_t jumpAtPercent, std::uint64_t jumpBy)
 {
     constexpr std::uint64_t start = 5'000'000;
     auto readings = std::make_shared<int>(0);
-    return {.tickCount = [&state, jumpAtPercent, jumpBy, readings] {
+    return {.reading = [&state, jumpAtPercent, jumpBy, readings] {
         const bool first = (*readings)++ == 0;
         return !first && state.progressPercent.load() >= jumpAtPercent ? start + jumpBy : start;
     }};
@@ -90,7 +90,7 @@ DownloadCalls ClockJumpingAt(const InstallState& state, std::int32_t jumpAtPerce
 TEST_F(DownloadControl, APassThatBeginsAtExactlyTenMinutesStillReads)
 {
     InstallState state;
-    const DownloadCalls clock = ClockJumpingAt(state, 0, 600'000);
+    testing::TestClock clock = ClockJumpingAt(state, 0, 600'000);
     const DownloadOutcome outcome =
         testing::RunDownload({L"/exact/200000", kBodySize}, file_, state, testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Returned) << outcome.message;
@@ -100,7 +100,7 @@ TEST_F(DownloadControl, APassThatBeginsAtExactlyTenMinutesStillReads)
 TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
 {
     InstallState state;
-    const DownloadCalls clock = ClockJumpingAt(state, 98, 600'001);
+    testing::TestClock clock = ClockJumpingAt(state, 98, 600'001);
     const DownloadOutcome outcome =
         testing::RunDownload({L"/exact/200000", kBodySize}, file_, state, testing::TrustedPort(), &clock);
     EXPECT_EQ(outcome.kind, Kind::Failed);
@@ -113,7 +113,7 @@ TEST_F(DownloadControl, MoreThanTenMinutesEndTheBodyEvenWithLittleLeft)
     // Already late at the first pass: nothing is read.
     std::filesystem::remove(file_);  // the download makes its file new
     InstallState lateState;
-    const DownloadCalls lateClock = ClockJumpingAt(lateState, 0, 600'001);
+    testing::TestClock lateClock = ClockJumpingAt(lateState, 0, 600'001);
     const DownloadOutcome late =
         testing::RunDownload({L"/exact/200000", kBodySize}, file_, lateState, testing::TrustedPort(), &lateClock);
     EXPECT_EQ(late.message, "The download took too long. Please try again on a faster connection.");

@@ -86,19 +86,19 @@ bool HoldsGeneratedBytes(const std::filesystem::path& file, std::uint64_t count)
 }
 
 DownloadOutcome RunDownload(const TestAsset& asset, const std::filesystem::path& file, InstallState& state,
-                            std::uint16_t port, const DownloadCalls* calls)
+                            std::uint16_t port, TestClock* clock)
 {
     const ReleaseAsset row = asset.Row();
-    // As the staging directory makes it: new, never an existing file opened.
-    const CreateDownloadFile createFile = [&file] {
-        return FileHandle(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    };
     try {
-        if (calls != nullptr) {
-            DownloadInstallerWith(row, createFile, state, L"localhost", port, *calls);
+        const DownloadResponse response = OpenDownload(row, L"localhost", port);
+        // As the workflow makes it once the server has answered, and as the staging directory makes it: new,
+        // never an existing file opened.
+        FileHandle made(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (clock != nullptr) {
+            ReceiveDownloadWith(response, std::move(made), row, state, *clock);
         } else {
-            DownloadInstaller(row, createFile, state, L"localhost", port);
+            ReceiveDownload(response, std::move(made), row, state);
         }
         return {DownloadOutcome::Kind::Returned, {}};
     } catch (const Cancelled&) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,9 +58,16 @@ struct TestAsset {
     std::uint64_t sizeBytes;
 };
 
-// DownloadInstaller (or, given calls, DownloadInstallerWith) from localhost:port over TLS.
+// A clock the test scripts: each reading is what `reading` answers.
+struct TestClock {
+    std::function<std::uint64_t()> reading;
+    std::uint64_t TickCount() { return reading(); }
+};
+
+// The download as the workflow runs it, from localhost:port over TLS: OpenDownload, then the file made new,
+// then ReceiveDownload (or, given a clock, ReceiveDownloadWith on it).
 DownloadOutcome RunDownload(const TestAsset& asset, const std::filesystem::path& file, InstallState& state,
-                            std::uint16_t port, const DownloadCalls* calls = nullptr);
+                            std::uint16_t port, TestClock* clock = nullptr);
 
 // Samples progressPercent from another thread for as long as it lives: the values in the order seen,
 // each once (the first is the value before the download began).

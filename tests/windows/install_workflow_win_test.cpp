@@ -1,6 +1,7 @@
 // The install workflow on the real system under Wine: a real staging directory in the real temp folder, the
-// real CreateProcessW of a real (fake) installer, the real removal. Only the download and the verification
-// are replaced, by the fake installer's bytes written through the staging object and a no-op.
+// real CreateProcessW of a real (fake) installer, the real removal. Only the running check, the release, the
+// download and the verification are replaced: the fake installer's bytes are written through the staging
+// file the workflow made, and the verification passes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -26,38 +27,50 @@ using testing::ScratchDirectory;
 const ReleaseAsset kRow{L"/downloads/win/x64/LumivanceSetup-0.3.20.exe",
                         "0000000000000000000000000000000000000000000000000000000000000000", 1};
 
-// The system's own operations, with a download that copies the fake installer into the staging file and a
-// verification that passes.
-struct FakeInstallerSystem : WindowsInstallSystem {
-    struct Staging : StagingDirectory {
-        Staging(StagingDirectory&& staging, FakeInstallerSystem& system)
-            : StagingDirectory(std::move(staging)), system_(&system)
-        {
-        }
+// The system's own staging directory, GUID, temp folder, launch and pause, with a download that writes the
+// fake installer into the staging file and a verification that passes.
+class FakeInstallerSystem {
+public:
+    // The real staging directory, whose removals are logged.
+    class Staging {
+    public:
+        Staging(StagingDirectory&& staging, FakeInstallerSystem& system) : real(std::move(staging)), system_(&system) {}
+        std::optional<InstallerPaths> ExpectedInstallerPaths() const { return real.ExpectedInstallerPaths(); }
+        const char* StartRefusal(const InstallerPaths& paths) const { return real.StartRefusal(paths); }
+        FileHandle NewDownloadFile() const { return real.NewDownloadFile(); }
+        bool LockFile() { return real.LockFile(); }
         bool Remove()
         {
             system_->finishedAtRemoval.push_back(system_->state.finished.load());
-            return StagingDirectory::Remove();
+            return real.Remove();
         }
+
+        StagingDirectory real;
+
+    private:
         FakeInstallerSystem* system_;
     };
+    struct DownloadResponse {};
 
     InstallState state;
     std::optional<InstallerPaths> staged;  // where the staging file was expected
     std::vector<bool> finishedAtRemoval;
     std::string downloadBytes = testing::ReadFileBytes(testing::ToolPath(L"fake_installer.exe"));
-    std::function<void(Staging&)> onLaunch;
+    std::function<void(StagingDirectory&)> onLaunch;
 
     bool IsAppRunning() { return false; }
     const ReleaseAsset& SelectReleaseAsset() { return kRow; }
+    std::optional<std::wstring> NewGuidText() { return real_.NewGuidText(); }
+    path TempDirectory() { return real_.TempDirectory(); }
     Staging CreateStaging(const path& temp, std::wstring_view name)
     {
-        return Staging(StagingDirectory::Create(temp, name), *this);
-    }
-    void Download(const ReleaseAsset&, Staging& staging, InstallState& attemptState, const std::wstring&, std::uint16_t)
-    {
+        Staging staging(real_.CreateStaging(temp, name), *this);
         staged = staging.ExpectedInstallerPaths();
-        const FileHandle file = staging.NewDownloadFile();
+        return staging;
+    }
+    DownloadResponse OpenDownload(const ReleaseAsset&, const std::wstring&, std::uint16_t) { return {}; }
+    void ReceiveDownload(DownloadResponse&, FileHandle file, const ReleaseAsset&, InstallState& attemptState)
+    {
         DWORD written = 0;
         ASSERT_TRUE(file && WriteFile(file.get(), downloadBytes.data(), static_cast<DWORD>(downloadBytes.size()),
                                       &written, nullptr));
@@ -66,14 +79,18 @@ struct FakeInstallerSystem : WindowsInstallSystem {
     void Verify(Staging&, const ReleaseAsset&) {}
     bool LaunchAndWait(Staging& staging, std::uint32_t& exitCode)
     {
-        const bool started = WindowsInstallSystem::LaunchAndWait(staging, exitCode);
+        const bool started = real_.LaunchAndWait(staging.real, exitCode);
         if (onLaunch) {
-            onLaunch(staging);
+            onLaunch(staging.real);
         }
         return started;
     }
+    void Pause(std::chrono::milliseconds duration) { real_.Pause(duration); }
 
     path StagingFile() const { return staged ? path(staged->file) : path(); }
+
+private:
+    WindowsInstallSystem real_;
 };
 
 TEST(InstallWorkflowOnWindows, StartsTheInstallerFromAFreshStagingDirectoryAndRemovesIt)

@@ -1,5 +1,5 @@
 // Setup's real entry, progress dialog and resources around a scripted worker, for the shell's own UI tests:
-// SetupMainWith gets this file's ScriptedRunInstall where the product passes RunInstall.
+// SetupMainWith runs this file's ScriptedRunInstall where the product runs RunInstall.
 //
 // LUMIVANCE_FAKE_WORKER  the attempts, separated by '|', each a list of steps separated by ','. Attempt N
 //                        runs the N-th list; the last list also serves every later attempt.
@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/setup_main.h"
+#include "app/setup_main_win.h"
 #include "tests/windows/test_support.h"
 
 namespace lumivance {
@@ -186,18 +186,23 @@ void ScriptedRunInstall(InstallState* state)
     state->finished.exchange(true);
 }
 
+// The scripted worker, the window station's flags the test names, and no sweep: the shell's tests leave the
+// temp folder alone.
+struct ScriptedSetup {
+    void RemoveLeftovers() {}
+    void RunInstall(InstallState* state) { ScriptedRunInstall(state); }
+    std::uint32_t WindowStationFlags()
+    {
+        const std::wstring flags = testing::EnvironmentValue(L"LUMIVANCE_FAKE_WINDOW_STATION_FLAGS");
+        return flags.empty() ? ProcessWindowStationFlags() : static_cast<std::uint32_t>(std::stoul(flags));
+    }
+};
+
 }  // namespace
 }  // namespace lumivance
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    return lumivance::SetupMainWith({
-        .runInstall = lumivance::ScriptedRunInstall,
-        .windowStationFlags =
-            [] {
-                const std::wstring flags = lumivance::testing::EnvironmentValue(L"LUMIVANCE_FAKE_WINDOW_STATION_FLAGS");
-                return flags.empty() ? lumivance::ProcessWindowStationFlags()
-                                     : static_cast<std::uint32_t>(std::stoul(flags));
-            },
-    });
+    lumivance::ScriptedSetup setup;
+    return lumivance::SetupMainWith(setup);
 }
