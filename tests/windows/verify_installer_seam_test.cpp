@@ -61,28 +61,24 @@ public:
     // The state a verify call leaves behind, which the close call must be handed back.
     const HANDLE state = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x5EED0001));
 
-    VerifyCalls Calls()
+    LONG WinVerifyTrust(HWND window, GUID* action, void* record)
     {
-        VerifyCalls trust;
-        trust.winVerifyTrust = [this](HWND window, GUID* action, void* record) -> LONG {
-            auto* data = static_cast<WINTRUST_DATA*>(record);
-            SeenCall seen{window, *action, record, *data, nullptr, {}, {}};
-            if (data->cbStruct >= kWintrustDataBytes) {
-                std::memcpy(&seen.signatureSettings, static_cast<const char*>(record) + kSignatureSettingsOffset,
-                            sizeof(void*));
-            }
-            if (data->dwUnionChoice == WTD_CHOICE_FILE && data->pFile != nullptr) {
-                seen.fileInfo = *data->pFile;
-                seen.filePath = data->pFile->pcwszFilePath ? data->pFile->pcwszFilePath : L"(null)";
-            }
-            calls.push_back(seen);
-            if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
-                data->hWVTStateData = state;
-                return verifyVerdict;
-            }
-            return closeResult;
-        };
-        return trust;
+        auto* data = static_cast<WINTRUST_DATA*>(record);
+        SeenCall seen{window, *action, record, *data, nullptr, {}, {}};
+        if (data->cbStruct >= kWintrustDataBytes) {
+            std::memcpy(&seen.signatureSettings, static_cast<const char*>(record) + kSignatureSettingsOffset,
+                        sizeof(void*));
+        }
+        if (data->dwUnionChoice == WTD_CHOICE_FILE && data->pFile != nullptr) {
+            seen.fileInfo = *data->pFile;
+            seen.filePath = data->pFile->pcwszFilePath ? data->pFile->pcwszFilePath : L"(null)";
+        }
+        calls.push_back(seen);
+        if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
+            data->hWVTStateData = state;
+            return verifyVerdict;
+        }
+        return closeResult;
     }
 };
 
@@ -91,7 +87,7 @@ std::string Outcome(TrustRecorder& recorder, const path& file, const ReleaseAsse
     const FileHandle opened = testing::OpenForReading(file);
     recorder.verified = opened.get();
     try {
-        VerifyInstallerWith(opened.get(), file.wstring(), row, recorder.Calls());
+        VerifyInstallerWith(opened.get(), file.wstring(), row, recorder);
     } catch (const std::exception& failure) {
         return failure.what();
     }
