@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "base/message_text.h"
-#include "staging/staging_sentences.h"
+#include "catalogue.h"
 
 namespace lumivance {
 namespace {

@@ -9,13 +9,12 @@
 #include "app/dll_search_win.h"
 #include "app/progress_dialog_win.h"
 #include "base/unique_resource_win.h"
+#include "catalogue.h"
 
 namespace lumivance {
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\LumivanceInstaller";
-constexpr wchar_t kAlreadyRunning[] = L"Lumivance setup is already running.";
-constexpr wchar_t kAlreadyRunningCaption[] = L"Lumivance";
 constexpr int kExitAlreadyRunning = 1;
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 
@@ -68,7 +67,7 @@ int SetupMainWith(const SetupCalls& calls) noexcept
     const KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         if (someoneCanAnswer) {
-            MessageBoxW(nullptr, kAlreadyRunning, kAlreadyRunningCaption, MB_ICONINFORMATION);
+            MessageBoxW(nullptr, kSetupAlreadyRunning, kSetupAlreadyRunningCaption, MB_ICONINFORMATION);
         }
         return kExitAlreadyRunning;
     }

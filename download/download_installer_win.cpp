@@ -8,13 +8,13 @@
 
 #include "base/cancelled.h"
 #include "base/unique_resource_win.h"
-#include "download/download_facts.h"
+#include "catalogue.h"
 #include "download/download_progress.h"
 
 namespace lumivance {
 namespace {
 
-using namespace download_facts;  // what release-check reads too: download/download_facts.h
+using namespace download_facts;  // what release-check reads too: res/catalogue.json
 constexpr DWORD kReadBufferBytes = 65'536;
 constexpr DWORD kStatusOk = 200;
 
@@ -62,7 +62,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const CreateDownloadFile& 
     // A redirect could lead anywhere, including to plain HTTP: it is handed back as a status and refused.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof redirectPolicy)) {
-        Fail(kCouldNotPrepare);
+        Fail(kCouldNotPrepareSecureDownload);
     }
     // The receive timeout above does not cover the wait for the response head everywhere (Wine waits for
     // ever); this bounds a server that accepts the request and never answers.
@@ -79,7 +79,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const CreateDownloadFile& 
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusLength, WINHTTP_NO_HEADER_INDEX) ||
         status != kStatusOk) {
-        Fail(kUnavailable);
+        Fail(kInstallerUnavailable);
     }
 
     // Only now is anything written: a refused request leaves no staging file behind.
@@ -95,7 +95,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const CreateDownloadFile& 
 
     for (;;) {
         if (calls.tickCount() - startTick > kBodyTimeLimitMs) {
-            Fail(kTookTooLong);
+            Fail(kDownloadTookTooLong);
         }
         DWORD chunkLength = 0;
         if (!WinHttpReadData(request.get(), buffer.data(), kReadBufferBytes, &chunkLength)) {
@@ -107,7 +107,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const CreateDownloadFile& 
         received += chunkLength;
         // Whatever the server announced, the file never holds more than the expected size.
         if (received > asset.sizeBytes) {
-            Fail(kTooLong);
+            Fail(kDownloadLongerThanExpected);
         }
         DWORD written = 0;
         if (!WriteFile(file.get(), buffer.data(), chunkLength, &written, nullptr) || written != chunkLength) {
@@ -118,7 +118,7 @@ void DownloadInstallerWith(const ReleaseAsset& asset, const CreateDownloadFile& 
     }
 
     if (!CloseHandle(file.release()) || received != asset.sizeBytes) {
-        Fail(kIncomplete);
+        Fail(kDownloadIncomplete);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "staging/staging_sentences.h"
+#include "catalogue.h"
 
 namespace lumivance {
 namespace {

@@ -7,14 +7,11 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "catalogue.h"
 #include "verify/file_digest_win.h"
 
 namespace lumivance {
 namespace {
-
-constexpr char kSignatureRefused[] =
-    "Windows could not verify Lumivance's signature. Check your internet connection and Windows updates, then "
-    "try again.";
 
 // MinGW-w64's WINTRUST_DATA stops at dwUIContext; Windows' own continues with pSignatureSettings, and
 // cbStruct must announce the full record.

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "base/release_asset.h"
-#include "verify/verify_installer.h"
 
 namespace lumivance {
 

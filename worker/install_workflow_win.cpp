@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/unique_resource_win.h"
+#include "catalogue.h"
 #include "download/download_installer_win.h"
 #include "verify/verify_installer_win.h"
 #include "worker/app_running.h"
