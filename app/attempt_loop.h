@@ -8,7 +8,7 @@
 
 #include "base/install_state.h"
 #include "base/message_text.h"
-#include "staging/staging_sentences.h"
+#include "catalogue.h"
 
 namespace lumivance {
 

@@ -1,13 +1,8 @@
 #include "app/progress_dialog.h"
 
+#include "catalogue.h"
+
 namespace lumivance {
-namespace {
-
-constexpr wchar_t kInstallingText[] = L"Complete installation in the Lumivance setup window.";
-constexpr wchar_t kVerifyingText[] = L"Verifying the download\u2026";
-constexpr wchar_t kCancelingText[] = L"Canceling\u2026";
-
-}  // namespace
 
 ProgressView ProgressViewFor(InstallPhase phase, bool cancelRequested, bool finished) noexcept
 {

@@ -4,12 +4,6 @@
 
 namespace lumivance {
 
-// Setup's name on its windows: the progress dialog's title and the error box's caption.
-inline constexpr wchar_t kSetupTitle[] = L"Lumivance Setup";
-
-// The dialog's content line while the download runs; also the text it opens with, before the first tick.
-inline constexpr wchar_t kDownloadingText[] = L"Downloading the right version for your PC\u2026";
-
 // What the progress dialog shows for one state of the attempt. The dialog keeps nothing of its own: every
 // tick derives this afresh from the InstallState.
 struct ProgressView {

@@ -1,9 +1,9 @@
 #include "app/progress_dialog_win.h"
 
+#include "catalogue.h"
+
 namespace lumivance {
 namespace {
-
-constexpr wchar_t kMainInstruction[] = L"Installing Lumivance";
 
 constexpr TASKDIALOG_FLAGS kFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_SHOW_PROGRESS_BAR | TDF_CALLBACK_TIMER;
 static_assert(kFlags == 0xA08);

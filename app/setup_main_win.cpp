@@ -5,13 +5,12 @@
 
 #include "app/dll_search_win.h"
 #include "app/progress_dialog.h"
+#include "catalogue.h"
 
 namespace lumivance {
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\LumivanceInstaller";
-constexpr wchar_t kAlreadyRunning[] = L"Lumivance setup is already running.";
-constexpr wchar_t kAlreadyRunningCaption[] = L"Lumivance";
 static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
 
 }  // namespace
@@ -47,7 +46,7 @@ KernelHandle TakeSingleInstance(bool someoneCanAnswer) noexcept
     KernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         if (someoneCanAnswer) {
-            MessageBoxW(nullptr, kAlreadyRunning, kAlreadyRunningCaption, MB_ICONINFORMATION);
+            MessageBoxW(nullptr, kSetupAlreadyRunning, kSetupAlreadyRunningCaption, MB_ICONINFORMATION);
         }
         return {};
     }

@@ -3,12 +3,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "catalogue.h"
 #include "download/download_progress.h"
 
 namespace lumivance {
 namespace {
 
-using namespace download_facts;  // what release-check reads too: download/download_facts.h
+using namespace download_facts;  // what release-check reads too: res/catalogue.json
 constexpr DWORD kStatusOk = 200;
 
 }  // namespace
@@ -42,7 +43,7 @@ DownloadResponse OpenDownload(const ReleaseAsset& asset, const std::wstring& hos
     // A redirect could lead anywhere, including to plain HTTP: it is handed back as a status and refused.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof redirectPolicy)) {
-        throw std::runtime_error(kCouldNotPrepare);
+        throw std::runtime_error(kCouldNotPrepareSecureDownload);
     }
     // The receive timeout above does not cover the wait for the response head everywhere (Wine waits for
     // ever); this bounds a server that accepts the request and never answers.
@@ -59,7 +60,7 @@ DownloadResponse OpenDownload(const ReleaseAsset& asset, const std::wstring& hos
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusLength, WINHTTP_NO_HEADER_INDEX) ||
         status != kStatusOk) {
-        throw std::runtime_error(kUnavailable);
+        throw std::runtime_error(kInstallerUnavailable);
     }
     return response;
 }
@@ -86,7 +87,7 @@ bool BodyWriter::WriteNextChunk()
     received_ += chunkLength;
     // Whatever the server announced, the file never holds more than the expected size.
     if (received_ > expected_) {
-        throw std::runtime_error(kTooLong);
+        throw std::runtime_error(kDownloadLongerThanExpected);
     }
     DWORD written = 0;
     if (!WriteFile(file_.get(), buffer_.data(), chunkLength, &written, nullptr) || written != chunkLength) {
@@ -103,7 +104,7 @@ std::int32_t BodyWriter::ProgressPercent() const
 void BodyWriter::Finish()
 {
     if (!CloseHandle(file_.release()) || received_ != expected_) {
-        throw std::runtime_error(kIncomplete);
+        throw std::runtime_error(kDownloadIncomplete);
     }
 }
 

@@ -10,7 +10,7 @@
 #include "base/install_state.h"
 #include "base/release_asset.h"
 #include "base/unique_resource_win.h"
-#include "download/download_facts.h"
+#include "catalogue.h"
 
 namespace lumivance {
 
@@ -84,7 +84,7 @@ void ReceiveDownloadWith(const DownloadResponse& response, FileHandle file, cons
     ThrowIfCancelled(state);
     for (;;) {
         if (clock.TickCount() - startTick > download_facts::kBodyTimeLimitMs) {
-            throw std::runtime_error(download_facts::kTookTooLong);
+            throw std::runtime_error(kDownloadTookTooLong);
         }
         if (!body.WriteNextChunk()) {
             break;

@@ -1,42 +1,44 @@
-"""Setup's download facts as the exe is built with them: download/download_facts.h, read with strict
-patterns, so that scripts/release-check asks a host exactly as setup will and says setup's own sentences.
-A constant that is missing or no longer in the expected form stops the caller with a sentence naming it,
-rather than leaving a script to judge a host by facts the exe no longer has."""
+"""Setup's download facts as the exe is built with them: res/catalogue.json, the catalogue the build writes
+into the exe, so that scripts/release-check asks a host exactly as setup will and says setup's own sentences.
+An entry that is missing or not of the expected kind stops the caller with a sentence naming it, rather than
+leaving a script to judge a host by facts the exe no longer has."""
 
+import json
 import os
-import re
 
-HEADER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'download', 'download_facts.h')
-NUMBER = r"([0-9][0-9']*)"
-TEXT = r'"([^"\\]+)"'
-PATTERNS = {
-    'kUserAgent': r'inline constexpr wchar_t kUserAgent\[\] =\s*L' + TEXT + ';',
-    'kTimeoutMs': r'inline constexpr int kTimeoutMs =\s*' + NUMBER + ';',
-    'kBodyTimeLimitMs': r'inline constexpr std::uint64_t kBodyTimeLimitMs =\s*' + NUMBER + ';',
-}
-SENTENCES = ('kRequestInterrupted', 'kUnavailable', 'kIncomplete')
+CATALOGUE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'res', 'catalogue.json')
+# (section, name, field): what release-check reads.
+WANTED = (
+    ('download_facts', 'kUserAgent', 'text'),
+    ('download_facts', 'kTimeoutMs', 'milliseconds'),
+    ('download_facts', 'kBodyTimeLimitMs', 'milliseconds'),
+    ('sentences', 'kRequestInterrupted', 'text'),
+    ('sentences', 'kInstallerUnavailable', 'text'),
+    ('sentences', 'kDownloadIncomplete', 'text'),
+)
 
 
 class FactsMissing(Exception):
-    """download_facts.h lacks a constant a script reads."""
+    """The catalogue lacks an entry a script reads."""
 
 
-def load(header=HEADER):
-    """{constant's name: value}: the user agent and the sentences as str, the two limits (kTimeoutMs,
+def load(catalogue=CATALOGUE):
+    """{entry's name: value}: the user agent and the sentences as str, the two limits (kTimeoutMs,
     kBodyTimeLimitMs) converted to seconds."""
     try:
-        with open(header, encoding='utf-8') as source:
-            text = source.read()
+        with open(catalogue, encoding='utf-8') as source:
+            entries = json.load(source)
     except OSError as error:
-        raise FactsMissing(f'cannot read {header}: {error.strerror}') from error
-    patterns = dict(PATTERNS, **{name: rf'inline constexpr char {name}\[\] =\s*' + TEXT + ';' for name in SENTENCES})
+        raise FactsMissing(f'cannot read {catalogue}: {error.strerror}') from error
+    except ValueError as error:
+        raise FactsMissing(f'{catalogue} is not JSON: {error}') from error
     facts = {}
-    for name, pattern in patterns.items():
-        found = re.findall(r'^' + pattern + r'$', text, re.MULTILINE)
-        if len(found) != 1:
-            raise FactsMissing(f'{header} has {"no" if not found else "more than one"} {name} in the form '
-                               f'{pattern!r}')
-        facts[name] = found[0]
-    for name in ('kTimeoutMs', 'kBodyTimeLimitMs'):
-        facts[name] = int(facts[name].replace("'", '')) / 1000.0
+    for section, name, field in WANTED:
+        names = entries.get(section) if isinstance(entries, dict) else None
+        entry = names.get(name) if isinstance(names, dict) else None
+        value = entry.get(field) if isinstance(entry, dict) else None
+        kind = str if field == 'text' else int
+        if not isinstance(value, kind) or isinstance(value, bool):
+            raise FactsMissing(f'{catalogue} has no {name} in {section} with a "{field}"')
+        facts[name] = value / 1000.0 if field == 'milliseconds' else value
     return facts

@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "base/ascii_letter.h"
-#include "staging/staging_sentences.h"
+#include "catalogue.h"
 
 namespace lumivance {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <stdexcept>
 
+#include "catalogue.h"
 #include "staging/file_primitives_win.h"
 #include "staging/setup_account_win.h"
 #include "staging/staging_names.h"
 #include "staging/staging_policy.h"
-#include "staging/staging_sentences.h"
 
 namespace lumivance {
 namespace {

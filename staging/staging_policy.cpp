@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "catalogue.h"
 #include "staging/staging_names.h"
-#include "staging/staging_sentences.h"
 
 namespace lumivance {
 namespace {

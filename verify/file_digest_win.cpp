@@ -8,13 +8,11 @@
 #include <vector>
 
 #include "base/unique_resource_win.h"
+#include "catalogue.h"
 #include "verify/hex.h"
 
 namespace lumivance {
 namespace {
-
-constexpr char kHashingFailed[] = "Could not verify the download. Please try again.";
-constexpr char kReadFailed[] = "Could not read the downloaded installer.";
 
 constexpr std::size_t kChunkBytes = 65536;
 constexpr ULONG kSha256Bytes = 32;
@@ -53,7 +51,7 @@ std::string ComputeFileSha256(HANDLE file)
             if (GetLastError() == ERROR_HANDLE_EOF) {
                 break;
             }
-            throw std::runtime_error(kReadFailed);
+            throw std::runtime_error(kDownloadReadFailed);
         }
         if (delivered == 0) {
             break;

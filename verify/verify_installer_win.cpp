@@ -7,17 +7,10 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "catalogue.h"
 #include "verify/file_digest_win.h"
 
 namespace lumivance {
-namespace {
-
-constexpr char kSignatureRefused[] =
-    "Windows could not verify Lumivance's signature. Check your internet connection and Windows updates, then "
-    "try again.";
-
-}  // namespace
-
 namespace verify {
 
 static_assert(offsetof(FullWintrustData, data) == 0);

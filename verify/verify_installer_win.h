@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/release_asset.h"
-#include "verify/verify_installer.h"
+#include "catalogue.h"
 
 namespace lumivance {
 

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "base/ascii_letter.h"
+#include "catalogue.h"
 #include "worker/name_comparison.h"
 
 namespace lumivance {
@@ -11,7 +12,6 @@ namespace {
 
 constexpr std::wstring_view kAppFileName = L"Lumivance.exe";
 constexpr std::wstring_view kInstallFolderName = L"Lumivance";
-constexpr const char* kProcessListUnavailable = "Could not check whether Lumivance is running. Please try again.";
 
 // The path-append rule: no separator after nothing, after a bare drive ("C:" names that drive's current
 // directory) or after one that is already there.

@@ -16,20 +16,14 @@
 #include "base/cancelled.h"
 #include "base/install_state.h"
 #include "base/message_text.h"
+#include "catalogue.h"
 #include "staging/launch_path.h"
 #include "staging/staging_names.h"
-#include "staging/staging_sentences.h"
 #include "worker/release_table.h"
 
 namespace lumivance {
 
 inline constexpr std::uint32_t kExitCancelled = 1223;  // ERROR_CANCELLED
-
-inline constexpr char kAppRunningAtStart[] =
-    "Quit Lumivance before installing, so any recording can finish. Then choose Retry.";
-inline constexpr char kAppRunningBeforeLaunch[] = "Quit Lumivance before installing, then choose Retry.";
-inline constexpr char kCouldNotStart[] = "Could not start installation. Please try again.";
-inline constexpr char kInstallFailed[] = "Lumivance could not be installed. Close Lumivance and try again.";
 
 // A virus scanner often holds a fresh executable for a moment (and an open may meet its oplock while that is
 // being broken), so one failed lock would refuse a good download and one failed removal would leave it in the
@@ -139,7 +133,7 @@ void RunSteps(InstallState& state, System& system, std::optional<typename System
         throw std::runtime_error(kAppRunningBeforeLaunch);
     }
     if (!system.LaunchAndWait(*staging, state.exitCode)) {
-        throw std::runtime_error(kCouldNotStart);
+        throw std::runtime_error(kCouldNotStartInstallation);
     }
     if (state.exitCode != 0) {
         throw std::runtime_error(kInstallFailed);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/unique_resource_win.h"
+#include "catalogue.h"
 #include "verify/verify_installer_win.h"
 #include "worker/app_running.h"
 #include "worker/install_system_win.h"

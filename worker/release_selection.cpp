@@ -2,13 +2,10 @@
 
 #include <stdexcept>
 
+#include "catalogue.h"
 #include "worker/release_table.h"
 
 namespace lumivance {
-
-namespace {
-constexpr const char* kUnsupportedMachine = "Lumivance requires 64-bit Windows on an Intel, AMD, or ARM processor.";
-}
 
 const ReleaseAsset& ChooseRelease(const ArchitectureObservations& observed)
 {

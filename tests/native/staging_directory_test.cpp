@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue.h"
 #include "staging/launch_path.h"
 #include "staging/staging_names.h"
 #include "staging/staging_policy.h"
-#include "staging/staging_sentences.h"
 
 namespace lumivance {
 namespace {

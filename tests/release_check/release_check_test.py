@@ -6,8 +6,8 @@
 One row per state of the host: each row serves a site through tools/nginx-host (the publisher's sample
 config), runs release-check with the test root as --ca, and checks its exit code, each architecture's row
 and reasons, the requests nginx logged (setup's request, never a second one after a redirect) and that no
-file was left in its temporary folder. Then release-check beside a download/download_facts.h that lacks one
-of setup's sentences, which must stop it (exit 2) rather than leave it without the sentence. A unittest: each
+file was left in its temporary folder. Then release-check beside a res/catalogue.json that lacks one of
+setup's sentences, which must stop it (exit 2) rather than leave it without the sentence. A unittest: each
 row is a subTest, and it exits non-zero naming every row that went wrong.
 """
 
@@ -248,22 +248,23 @@ def run_row(row, files, pki, scratch):
 
 
 def refuses_missing_download_facts(scratch):
-    """release-check beside a download_facts.h that lacks one of setup's sentences: it must stop, naming it,
-    rather than judge a host by a sentence setup no longer has. Problems, as sentences."""
+    """release-check beside a catalogue that lacks one of setup's sentences: it must stop, naming it, rather
+    than judge a host by a sentence setup no longer has. Problems, as sentences."""
     tree = os.path.join(scratch, 'tree')
-    os.makedirs(os.path.join(tree, 'download'))
+    os.makedirs(os.path.join(tree, 'res'))
     shutil.copytree(os.path.join(ROOT, 'scripts'), os.path.join(tree, 'scripts'),
                     ignore=shutil.ignore_patterns('__pycache__'))
-    with open(os.path.join(ROOT, 'download', 'download_facts.h'), encoding='utf-8') as source:
-        header = source.read()
-    if 'inline constexpr char kIncomplete[]' not in header:
-        return ['download/download_facts.h has no kIncomplete to remove']
-    with open(os.path.join(tree, 'download', 'download_facts.h'), 'w', encoding='utf-8') as out:
-        out.write(header.replace('inline constexpr char kIncomplete[]', 'inline constexpr char kIncompleteText[]'))
+    with open(os.path.join(ROOT, 'res', 'catalogue.json'), encoding='utf-8') as source:
+        catalogue = json.load(source)
+    if 'kDownloadIncomplete' not in catalogue.get('sentences', {}):
+        return ['res/catalogue.json has no kDownloadIncomplete to remove']
+    catalogue['sentences']['kDownloadIncompleteText'] = catalogue['sentences'].pop('kDownloadIncomplete')
+    with open(os.path.join(tree, 'res', 'catalogue.json'), 'w', encoding='utf-8') as out:
+        json.dump(catalogue, out, ensure_ascii=False, indent=2)
     result = subprocess.run([os.path.join(tree, 'scripts', 'release-check'), os.path.join(scratch, 'none.json')],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=False)
-    if result.returncode != 2 or 'has no kIncomplete' not in result.stderr:
-        return [f'exit code {result.returncode} and {result.stderr.strip()!r}, expected 2 naming kIncomplete']
+    if result.returncode != 2 or 'has no kDownloadIncomplete' not in result.stderr:
+        return [f'exit code {result.returncode} and {result.stderr.strip()!r}, expected 2 naming kDownloadIncomplete']
     return []
 
 
