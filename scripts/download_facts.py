@@ -22,16 +22,26 @@ class FactsMissing(Exception):
     """The catalogue lacks an entry a script reads."""
 
 
+def _refusing_duplicates(pairs):
+    # A name given twice would be kept once, silently, by CMake's reader as by json's: refuse it here, where
+    # release-check's own test reads the catalogue on every run.
+    names = [name for name, _ in pairs]
+    twice = sorted({name for name in names if names.count(name) > 1})
+    if twice:
+        raise ValueError(f'{", ".join(twice)} given twice')
+    return dict(pairs)
+
+
 def load(catalogue=CATALOGUE):
     """{entry's name: value}: the user agent and the sentences as str, the two limits (kTimeoutMs,
     kBodyTimeLimitMs) converted to seconds."""
     try:
         with open(catalogue, encoding='utf-8') as source:
-            entries = json.load(source)
+            entries = json.load(source, object_pairs_hook=_refusing_duplicates)
     except OSError as error:
         raise FactsMissing(f'cannot read {catalogue}: {error.strerror}') from error
     except ValueError as error:
-        raise FactsMissing(f'{catalogue} is not JSON: {error}') from error
+        raise FactsMissing(f'{catalogue} is not a catalogue: {error}') from error
     facts = {}
     for section, name, field in WANTED:
         names = entries.get(section) if isinstance(entries, dict) else None
