@@ -20,7 +20,6 @@ import datetime
 import os
 import json
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -115,18 +114,17 @@ def facts_problems(pki, path, stamped):
 def cut_inside_signature(signed, target):
     """The signed file with its certificate table kept whole in size and place, but the PKCS#7 in it cut to
     half: the PE is well-formed, its signature is not."""
-    image = bytearray(open(signed, 'rb').read())
-    # Where the certificate table's directory entry lies depends on the image's kind (PE32 or PE32+).
-    directory = pefile.PE(data=bytes(image), fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY
-    entry = directory[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']].get_file_offset()
-    table, _ = struct.unpack_from('<II', image, entry)
-    length = struct.unpack_from('<I', image, table)[0]
+    with open(signed, 'rb') as source:
+        pe = pefile.PE(data=source.read(), fast_load=True)
+    directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']]
+    table = directory.VirtualAddress   # a file offset, unlike every other directory's
+    length = pe.get_dword_from_offset(table)   # the WIN_CERTIFICATE's dwLength, its header included
     cut = 8 + (length - 8) // 2
     padded = (cut + 7) & ~7
-    image = image[:table + cut] + b'\0' * (padded - cut)
-    struct.pack_into('<I', image, table, cut)
-    struct.pack_into('<II', image, entry, table, padded)
-    open(target, 'wb').write(image)
+    pe.set_dword_at_offset(table, cut)
+    directory.Size = padded
+    with open(target, 'wb') as out:
+        out.write(pe.write()[:table + cut] + b'\0' * (padded - cut))
 
 
 def facts_rows(pki, work):
