@@ -7,7 +7,8 @@ clone, rebuilt from a second clone of the same commit in another folder, later a
 The commit is this tree as it is now (its tracked and new files committed in the first clone), so that
 what is tested is the scripts as edited. Each row runs the second clone's scripts/rebuild and checks its
 exit code and what it says, and that it left nothing in its temporary folder (TMPDIR) nor in the clone.
-Exits non-zero naming every row that failed.
+A unittest: the clones and the release are made once, each row is a subTest, and it exits non-zero naming
+every row that went wrong.
 """
 
 import json
@@ -17,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PATCH_CODE_BYTE = os.path.join(ROOT, 'tools', 'patch-code-byte')
@@ -58,12 +60,13 @@ def make_release(clone, pki):
          '--timestamp', os.environ['LUMIVANCE_TSA_URL']],
         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=False)
     if result.returncode != 0:
-        raise SystemExit(f'FAIL scripts/release did not make the release:\n{result.stdout}')
+        raise unittest.TestCase.failureException(f'scripts/release did not make the release:\n{result.stdout}')
     json_path, exe = os.path.join(out, 'release.json'), os.path.join(out, 'LumivanceWebSetup.exe')
     # What a user is told to run, exactly.
     line = f'  rebuild          scripts/rebuild {json_path} {exe}'
     if line not in result.stdout.splitlines():
-        raise SystemExit(f'FAIL scripts/release does not print the rebuild line {line!r}:\n{result.stdout}')
+        raise unittest.TestCase.failureException(
+            f'scripts/release does not print the rebuild line {line!r}:\n{result.stdout}')
     return json_path, exe
 
 
@@ -117,42 +120,44 @@ def run_rebuild(clone, temp, arguments, interrupt_after=None):
     return process.returncode, output, time.monotonic() - started
 
 
-def main(argv):
-    if len(argv) != 1 or 'LUMIVANCE_TSA_URL' not in os.environ:
-        print('usage: tools/tsa-server --pki PKI_DIR -- rebuild_test.py PKI_DIR', file=sys.stderr)
-        return 2
-    pki = os.path.realpath(argv[0])
-    # A plain machine's environment: a setting that keeps Python from writing bytecode would hide a script
-    # that leaves some in the clone.
-    os.environ.pop('PYTHONDONTWRITEBYTECODE', None)
-    with tempfile.TemporaryDirectory(prefix='lumivance-rebuild-test-') as work:
+class Rebuild(unittest.TestCase):
+    pki = None   # the test PKI's folder, from the command line
+    longMessage = False   # a row's problems say it all; their list once more would only repeat them
+
+    @classmethod
+    def setUpClass(cls):
+        # A plain machine's environment: a setting that keeps Python from writing bytecode would hide a script
+        # that leaves some in the clone.
+        os.environ.pop('PYTHONDONTWRITEBYTECODE', None)
+        work = tempfile.TemporaryDirectory(prefix='lumivance-rebuild-test-')
+        cls.addClassCleanup(work.cleanup)
+        work = work.name
         one = os.path.join(work, 'one')
         commit = first_clone(one)
-        release, signed = make_release(one, pki)
+        release, signed = make_release(one, cls.pki)
         with open(release, encoding='utf-8') as source:
             recorded = json.load(source)
         if recorded['rebuild']['modified'] is not False or recorded['rebuild']['commit'] != commit:
-            print(f'FAIL the release does not name the clean commit {commit}: {recorded["rebuild"]}\n'
-                  f'{git("status", "--porcelain", cwd=one)}')
-            return 1
+            raise cls.failureException(f'the release does not name the clean commit {commit}: {recorded["rebuild"]}\n'
+                                       f'{git("status", "--porcelain", cwd=one)}')
         unsigned_sha256 = recorded['setup']['unsigned_sha256']
         # Another folder of another depth, so that a path compiled into the exe would show.
-        two = os.path.join(work, 'elsewhere', 'at', 'another', 'depth', 'two')
-        git('clone', '--quiet', '--no-hardlinks', one, two, cwd=work)
-        temp = os.path.join(work, 'tmp')
-        os.mkdir(temp)
+        cls.two = os.path.join(work, 'elsewhere', 'at', 'another', 'depth', 'two')
+        git('clone', '--quiet', '--no-hardlinks', one, cls.two, cwd=work)
+        cls.temp = os.path.join(work, 'tmp')
+        os.mkdir(cls.temp)
         compiler_changed = variant(release, work, 'compiler', lambda r: r['rebuild'].update(
             compiler=r['rebuild']['compiler'] + ' (another build)'))
         modified = variant(release, work, 'modified', lambda r: r['rebuild'].update(modified=True))
         elsewhere = variant(release, work, 'elsewhere', lambda r: r['rebuild'].update(commit='0' * 40))
         # Each row: its name, the arguments, the exit code and the fragments the output must hold, and
         # the line after which it is interrupted (SIGTERM), if it is.
-        rows = [
+        cls.rows = [
             ('the release and its signed exe, from the second clone', [release, signed], 0,
              [f'reproduced: LumivanceWebSetup.exe sha256 {unsigned_sha256} is commit {commit} rebuilt byte for byte',
               f'and {signed} is it signed', 'every byte its signature covers is the rebuilt exe\'s'], None),
             ('one byte of .text changed and signed again with the same key',
-             [release, patched_and_resigned(signed, pki, work)], 1,
+             [release, patched_and_resigned(signed, cls.pki, work)], 1,
              ['differs: ', 'is not the rebuilt exe signed: they first differ in section .text'], None),
             ('the recorded compiler is another', [compiler_changed], 2,
              ['rebuild: cannot judge: this machine\'s toolchain is not the one the release was built with',
@@ -169,21 +174,23 @@ def main(argv):
               f'reproduced: LumivanceWebSetup.exe sha256 {unsigned_sha256} is commit {commit} rebuilt byte for byte',
               'and /root/in/LumivanceWebSetup.exe is it signed'], None),
         ]
-        failed = 0
-        for name, arguments, code, fragments, interrupt in rows:
-            returncode, output, seconds = run_rebuild(two, temp, arguments, interrupt)
-            problems = [] if returncode == code else [f'exit code {returncode}, expected {code}']
-            problems += [f'no "{fragment}" in what it said' for fragment in fragments if fragment not in output]
-            problems += [f'left behind: {item}' for item in leftovers(two, temp)]
-            print(f'{"ok  " if not problems else "FAIL"} {name} ({seconds:.0f} s)')
-            for problem in problems:
-                print(f'     {problem}')
-            if problems:
-                print('     ' + output.strip().replace('\n', '\n     '))
-            failed += bool(problems)
-    print(f'{len(rows) - failed} of {len(rows)} rows as expected')
-    return 1 if failed else 0
+
+    def test_rebuilds_the_release_and_names_what_differs_or_why_it_cannot_judge(self):
+        for name, arguments, code, fragments, interrupt in self.rows:
+            with self.subTest(name):
+                returncode, output, seconds = run_rebuild(self.two, self.temp, arguments, interrupt)
+                print(f'{name}: exit code {returncode} after {seconds:.0f} s', file=sys.stderr, flush=True)
+                problems = [] if returncode == code else [f'exit code {returncode}, expected {code}']
+                problems += [f'no "{fragment}" in what it said' for fragment in fragments if fragment not in output]
+                problems += [f'left behind: {item}' for item in leftovers(self.two, self.temp)]
+                if problems:
+                    problems.append('what it said:\n' + output.strip())
+                self.assertFalse(problems, '\n'.join(problems))
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1:]))
+    if len(sys.argv) != 2 or 'LUMIVANCE_TSA_URL' not in os.environ:
+        print('usage: tools/tsa-server --pki PKI_DIR -- rebuild_test.py PKI_DIR', file=sys.stderr)
+        sys.exit(2)
+    Rebuild.pki = os.path.realpath(sys.argv[1])
+    unittest.main(argv=sys.argv[:1], verbosity=2)

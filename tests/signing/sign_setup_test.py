@@ -6,24 +6,25 @@ time-stamped unless told otherwise, and every bad input refused with one line an
 
 Each row signs SETUP_EXE, or without it a small PE file. A signed row checks that the signature verifies
 against the test root now, and at a time a day after its certificate (the test PKI's expiring one) has
-ended: only a time-stamped signature still verifies then. A refused row checks the exit code, that the error is one line naming the
-problem, and that neither the output nor any file of sign-setup's own is left in the folder, though an
-older signed file was there before. No row may print the PIN. A signed row also reads the signature's facts
+ended: only a time-stamped signature still verifies then. A refused row checks the exit code, that the
+error is one line naming the problem, and that neither the output nor any file of sign-setup's own is left
+in the folder, though an older signed file was there before. No row may print the PIN. A signed row also reads the signature's facts
 (scripts/signature_facts.py) and checks them against the certificate and the authority that made it.
 
 Then signature_facts on files a publisher's tools meet: the setup unsigned, and signed but cut short, either
 in the file or inside the PKCS#7 itself; a cut signature must be an error (exit 2), never "unsigned", or
-release-check would pass a signature it cannot see expiring. Exits non-zero naming every row that failed.
+release-check would pass a signature it cannot see expiring. A unittest: each row is a subTest, and it
+exits non-zero naming every row that went wrong.
 """
 
 import datetime
 import os
 import json
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
+import unittest
 
 import pefile
 
@@ -115,54 +116,53 @@ def facts_problems(pki, path, stamped):
 def cut_inside_signature(signed, target):
     """The signed file with its certificate table kept whole in size and place, but the PKCS#7 in it cut to
     half: the PE is well-formed, its signature is not."""
-    image = bytearray(open(signed, 'rb').read())
-    # Where the certificate table's directory entry lies depends on the image's kind (PE32 or PE32+).
-    directory = pefile.PE(data=bytes(image), fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY
-    entry = directory[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']].get_file_offset()
-    table, _ = struct.unpack_from('<II', image, entry)
-    length = struct.unpack_from('<I', image, table)[0]
+    with open(signed, 'rb') as source:
+        pe = pefile.PE(data=source.read(), fast_load=True)
+    directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_SECURITY']]
+    table = directory.VirtualAddress   # a file offset, unlike every other directory's
+    length = pe.get_dword_from_offset(table)   # the WIN_CERTIFICATE's dwLength, its header included
     cut = 8 + (length - 8) // 2
     padded = (cut + 7) & ~7
-    image = image[:table + cut] + b'\0' * (padded - cut)
-    struct.pack_into('<I', image, table, cut)
-    struct.pack_into('<II', image, entry, table, padded)
-    open(target, 'wb').write(image)
+    pe.set_dword_at_offset(table, cut)
+    directory.Size = padded
+    with open(target, 'wb') as out:
+        out.write(pe.write()[:table + cut] + b'\0' * (padded - cut))
 
 
-def facts_rows(pki, work):
-    """signature_facts.py on the setup unsigned, and signed (key files, time-stamped) then cut short."""
+# signature_facts.py on the setup unsigned, and signed (key files, time-stamped) then cut short. Each row: its
+# name, the file (a name in the work folder), the exit code and what stdout must be, or the fragment stderr
+# must hold.
+FACTS_ROWS = [('the setup unsigned', 'setup.exe', 0, 'null'),
+              ('the setup signed and time-stamped', 'facts-signed.exe', 0, None),
+              ('the signed setup cut short in the file', 'cut-file.exe', 2, 'does not fit in the file'),
+              ('the signed setup with its PKCS#7 cut short inside a whole table', 'cut-der.exe', 2,
+               'the signature is not well-formed PKCS#7')]
+
+
+def facts_files(pki, work):
+    """The files FACTS_ROWS names beside the setup: it signed, then cut short two ways."""
     source, signed = os.path.join(work, 'setup.exe'), os.path.join(work, 'facts-signed.exe')
     subprocess.run([SIGN_SETUP, source, signed, '--cert', f'{pki}/codesign-expiring.crt', '--key',
                     f'{pki}/codesign-expiring.key', '--timestamp', os.environ['LUMIVANCE_TSA_URL']], check=True)
-    cut_file, cut_der = os.path.join(work, 'cut-file.exe'), os.path.join(work, 'cut-der.exe')
-    with open(signed, 'rb') as whole, open(cut_file, 'wb') as out:
+    with open(signed, 'rb') as whole, open(os.path.join(work, 'cut-file.exe'), 'wb') as out:
         out.write(whole.read(os.path.getsize(signed) - 100))
-    cut_inside_signature(signed, cut_der)
-    # Each: its name, the file, the exit code and what stdout must be, or the fragment stderr must hold.
-    rows = [('the setup unsigned', source, 0, 'null'),
-            ('the setup signed and time-stamped', signed, 0, None),
-            ('the signed setup cut short in the file', cut_file, 2, 'does not fit in the file'),
-            ('the signed setup with its PKCS#7 cut short inside a whole table', cut_der, 2,
-             'the signature is not well-formed PKCS#7')]
-    failed = 0
-    for name, path, code, expected in rows:
-        result = subprocess.run([SIGNATURE_FACTS, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                check=False)
-        problems = [] if result.returncode == code else [f'exit code {result.returncode}, expected {code}']
-        if code == 2 and (result.stdout or expected not in result.stderr or
-                          not result.stderr.startswith('signature_facts: cannot read the signature\'s facts: ')):
-            problems.append(f'not the sentence "{expected}" alone: {result.stdout!r} {result.stderr!r}')
-        elif code == 0 and expected and result.stdout.strip() != expected:
-            problems.append(f'printed {result.stdout.strip()!r}, not {expected}')
-        elif code == 0 and expected is None:
-            problems += facts_problems(pki, path, stamped=True)
-            if json.loads(result.stdout or 'null') != signature_facts.facts(path):
-                problems.append(f'the command printed other facts than the module reads: {result.stdout!r}')
-        print(f'{"ok  " if not problems else "FAIL"} signature_facts: {name}')
-        for problem in problems:
-            print(f'     {problem}')
-        failed += bool(problems)
-    return failed, len(rows)
+    cut_inside_signature(signed, os.path.join(work, 'cut-der.exe'))
+
+
+def facts_row_problems(pki, path, code, expected):
+    result = subprocess.run([SIGNATURE_FACTS, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            check=False)
+    problems = [] if result.returncode == code else [f'exit code {result.returncode}, expected {code}']
+    if code == 2 and (result.stdout or expected not in result.stderr or
+                      not result.stderr.startswith('signature_facts: cannot read the signature\'s facts: ')):
+        problems.append(f'not the sentence "{expected}" alone: {result.stdout!r} {result.stderr!r}')
+    elif code == 0 and expected and result.stdout.strip() != expected:
+        problems.append(f'printed {result.stdout.strip()!r}, not {expected}')
+    elif code == 0 and expected is None:
+        problems += facts_problems(pki, path, stamped=True)
+        if json.loads(result.stdout or 'null') != signature_facts.facts(path):
+            problems.append(f'the command printed other facts than the module reads: {result.stdout!r}')
+    return problems
 
 
 def wordless_tool(work):
@@ -220,38 +220,49 @@ def run_row(row, pki, token, work, pin):
     return problems
 
 
-def main(argv):
-    if len(argv) not in (2, 3) or 'LUMIVANCE_TSA_URL' not in os.environ:
-        print('usage: tools/tsa-server --pki PKI_DIR -- sign_setup_test.py PKI_DIR TOKEN_DIR [SETUP_EXE]',
-              file=sys.stderr)
-        return 2
-    pki, token = (os.path.realpath(folder) for folder in argv[:2])
-    with open(f'{token}/pin', encoding='utf-8') as source:
-        pin = source.read().strip()
-    with tempfile.TemporaryDirectory(prefix='lumivance-sign-setup-test-') as work:
-        if len(argv) == 3:
-            shutil.copyfile(argv[2], os.path.join(work, 'setup.exe'))
+class SignSetup(unittest.TestCase):
+    pki = token = setup_exe = None   # from the command line; without setup_exe, a small PE file is signed
+    longMessage = False   # a row's problems say it all; their list once more would only repeat them
+
+    @classmethod
+    def setUpClass(cls):
+        work = tempfile.TemporaryDirectory(prefix='lumivance-sign-setup-test-')
+        cls.addClassCleanup(work.cleanup)
+        cls.work = work.name
+        with open(f'{cls.token}/pin', encoding='utf-8') as source:
+            cls.pin = source.read().strip()
+        if cls.setup_exe:
+            shutil.copyfile(cls.setup_exe, os.path.join(cls.work, 'setup.exe'))
         else:
-            with open(os.path.join(work, 'setup.exe'), 'wb') as out:
+            with open(os.path.join(cls.work, 'setup.exe'), 'wb') as out:
                 out.write(minimal_pe(os.urandom(4096)))
-        with open(os.path.join(work, 'wrong-pin'), 'w', encoding='utf-8') as out:
+        with open(os.path.join(cls.work, 'wrong-pin'), 'w', encoding='utf-8') as out:
             out.write('0000')
-        with open(os.path.join(work, 'pfx-pass'), 'w', encoding='utf-8') as out:
+        with open(os.path.join(cls.work, 'pfx-pass'), 'w', encoding='utf-8') as out:
             out.write('pfx pass phrase')
-        subprocess.run(['openssl', 'pkcs12', '-export', '-in', f'{pki}/codesign-expiring.crt', '-inkey',
-                        f'{pki}/codesign-expiring.key', '-passout', f'file:{work}/pfx-pass',
-                        '-out', f'{work}/codesign.pfx'], check=True)
-        failed = 0
+        subprocess.run(['openssl', 'pkcs12', '-export', '-in', f'{cls.pki}/codesign-expiring.crt', '-inkey',
+                        f'{cls.pki}/codesign-expiring.key', '-passout', f'file:{cls.work}/pfx-pass',
+                        '-out', f'{cls.work}/codesign.pfx'], check=True)
+
+    def test_signs_every_way_and_refuses_every_bad_input(self):
         for row in ROWS:
-            problems = run_row(row, pki, token, work, pin)
-            print(f'{"ok  " if not problems else "FAIL"} {row[0]}')
-            for problem in problems:
-                print(f'     {problem}')
-            failed += bool(problems)
-        facts_failed, facts_count = facts_rows(pki, work)
-    print(f'{len(ROWS) + facts_count - failed - facts_failed} of {len(ROWS) + facts_count} rows as expected')
-    return 1 if failed or facts_failed else 0
+            with self.subTest(row[0]):
+                problems = run_row(row, self.pki, self.token, self.work, self.pin)
+                self.assertFalse(problems, '\n'.join(problems))
+
+    def test_signature_facts_reads_a_whole_signature_and_refuses_a_cut_one(self):
+        facts_files(self.pki, self.work)
+        for name, file, code, expected in FACTS_ROWS:
+            with self.subTest(name):
+                problems = facts_row_problems(self.pki, os.path.join(self.work, file), code, expected)
+                self.assertFalse(problems, '\n'.join(problems))
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1:]))
+    if len(sys.argv) not in (3, 4) or 'LUMIVANCE_TSA_URL' not in os.environ:
+        print('usage: tools/tsa-server --pki PKI_DIR -- sign_setup_test.py PKI_DIR TOKEN_DIR [SETUP_EXE]',
+              file=sys.stderr)
+        sys.exit(2)
+    SignSetup.pki, SignSetup.token = (os.path.realpath(folder) for folder in sys.argv[1:3])
+    SignSetup.setup_exe = sys.argv[3] if len(sys.argv) == 4 else None
+    unittest.main(argv=sys.argv[:1], verbosity=2)
